@@ -1,0 +1,242 @@
+/*
+ * quenlow-wikidb: a wiki kept as plain files in a git repository.
+ *
+ * The library stores each page as ROOT/pages/TITLE.wiki and records every
+ * change as a git commit in ROOT, running the git command-line program (found
+ * on PATH) as a child process. It has thirteen functions, all declared here.
+ *
+ * Conventions that hold for every function below:
+ *
+ *  - Strings are NUL-terminated byte strings with no declared encoding; they
+ *    reach the file system and git unchanged. UTF-8 in gives UTF-8 out.
+ *  - Operations that change the wiki return 0 on success and -1 on failure.
+ *  - Every function except wikidb_version, wikidb_last_error and wikidb_close
+ *    empties the error message on entry; on failure it leaves one message,
+ *    readable with wikidb_last_error.
+ *  - Returned text belongs to the library. The host never frees or writes it.
+ *    Each query keeps its latest result in its own slot of the handle; the
+ *    pointer stays valid until the same query replaces it on the same handle,
+ *    or until wikidb_close. Queries of other kinds never disturb it.
+ *  - One call at a time in the whole process: the error message is shared by
+ *    every handle and thread. Several processes may write to one wiki at once;
+ *    their writes are serialised.
+ *  - Titles name pages below ROOT/pages; '/' or '\' places a page in a
+ *    subdirectory. A title is refused when one of its components is empty,
+ *    "." or "..", or ".git" in any letter case (so it may not start or end with
+ *    a separator), when it holds ':' on Windows, or when its paths would not
+ *    fit the library's fixed buffers (file path 1199 bytes, "pages/TITLE.wiki"
+ *    599 bytes). Symbolic links below ROOT are never followed.
+ */
+#ifndef QUENLOW_WIKIDB_H
+#define QUENLOW_WIKIDB_H
+
+#if defined(WIKIDB_STATIC)
+#  define WIKIDB_API
+#elif defined(_WIN32)
+#  if defined(WIKIDB_BUILDING)
+#    define WIKIDB_API __declspec(dllexport)
+#  else
+#    define WIKIDB_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define WIKIDB_API __attribute__((visibility("default")))
+#else
+#  define WIKIDB_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** An open wiki. Opaque: made by wikidb_open, released by wikidb_close. */
+typedef struct wikidb_handle wikidb_handle;
+
+/* ---------------------------------------------------------------- frame */
+
+/**
+ * The library's version, "1.0.0".
+ *
+ * Returns a static string, the same pointer on every call; never NULL.
+ * Touches nothing, may be called at any time.
+ */
+WIKIDB_API const char *wikidb_version(void);
+
+/**
+ * The message of the most recent failure in this process.
+ *
+ * Returns a pointer to a static buffer (at most 2047 bytes of text): the empty
+ * string when the last call recorded no error. Never NULL. The text is valid
+ * until the next library call that changes it. Does not change the message.
+ */
+WIKIDB_API const char *wikidb_last_error(void);
+
+/* ------------------------------------------------------------ lifecycle */
+
+/**
+ * Opens the wiki at wiki_root, creating it when needed.
+ *
+ * Creates wiki_root, wiki_root/pages and wiki_root/meta when missing, runs
+ * "git init" when wiki_root/.git is not a directory, and writes the repository
+ * settings user.name, user.email, commit.gpgsign=false, core.autocrlf=false and
+ * core.quotepath=false at every open.
+ *
+ * wiki_root: path, absolute or relative to the current directory. Trailing
+ *            '/' and '\' are dropped. Must be non-empty, at most 1023 bytes
+ *            after that, and not made only of separators.
+ *
+ * Returns a new handle, to be released with wikidb_close, or NULL on failure
+ * with the message set ("Invalid wiki_root parameter", "Memory allocation
+ * failed", or the git runner's message when "git init" fails or git cannot be
+ * started for a new repository). A failed setting does not fail the open; its
+ * message then stays readable after the successful call.
+ */
+WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root);
+
+/**
+ * Releases the handle and every text it returned. NULL is accepted and
+ * ignored. The handle and all pointers obtained from it are invalid
+ * afterwards. The error message is not touched.
+ */
+WIKIDB_API void wikidb_close(wikidb_handle *handle);
+
+/* ---------------------------------------------------------------- pages */
+
+/**
+ * Writes a page and commits it.
+ *
+ * The text replaces the page file atomically (a failed write leaves the old
+ * page intact), is staged and committed with the given author and message.
+ *
+ * title:   the page title (see the title rules above).
+ * content: the page text up to its NUL; NULL saves an empty page.
+ * author:  NULL or "" for the default identity; a text holding both '<' and
+ *          '>' is used as "Name <mail>" unchanged; any other text is a bare
+ *          name given a placeholder mail address. Cut to 255 bytes.
+ * message: the commit message; NULL or "" for "Update TITLE".
+ *
+ * Returns 0 on success, also when the text was unchanged and git had nothing
+ * to commit. Returns -1 on failure: "Invalid handle", "Invalid title",
+ * "Failed to open file for writing: PATH", "Failed to write content to: PATH",
+ * or the git runner's message. A failure after the file was written does not
+ * undo the write.
+ */
+WIKIDB_API int wikidb_save_page(wikidb_handle *handle, const char *title, const char *content,
+                                const char *author, const char *message);
+
+/**
+ * Reads the current text of a page from its file (committed or not).
+ *
+ * Returns the page's bytes followed by a NUL, owned by the handle and valid
+ * until the next successful wikidb_get_page on it (a 0 byte inside the page
+ * ends the text for a C reader, though all bytes are stored). Returns NULL on
+ * failure: "Invalid parameters to wikidb_get_page", "Page not found: TITLE"
+ * (the previous result then stays valid), or "Out of memory reading page"
+ * (the previous result is then released).
+ */
+WIKIDB_API const char *wikidb_get_page(wikidb_handle *handle, const char *title);
+
+/**
+ * Removes a page and commits the removal.
+ *
+ * author and message as for wikidb_save_page; the default message is
+ * "Delete TITLE". Deleting a page that does not exist succeeds when there is
+ * nothing to commit.
+ *
+ * Returns 0, or -1 with "Invalid parameters to wikidb_delete_page" or the git
+ * runner's message.
+ */
+WIKIDB_API int wikidb_delete_page(wikidb_handle *handle, const char *title, const char *author,
+                                  const char *message);
+
+/* ------------------------------------------------------------ revisions */
+
+/**
+ * Reads a page as it was at a commit ("git show COMMIT:pages/TITLE.wiki").
+ *
+ * commit: any revision git accepts (typically a hash from the history);
+ *         must not begin with '-'.
+ *
+ * Returns the text git printed, owned by the handle and valid until the next
+ * successful wikidb_get_revision on it; a static empty string when the page
+ * was empty at that commit. Returns NULL on failure with "Invalid parameters
+ * to wikidb_get_revision" or the git runner's message (unknown commit, page
+ * absent there); the previous result then stays valid.
+ */
+WIKIDB_API const char *wikidb_get_revision(wikidb_handle *handle, const char *title,
+                                           const char *commit);
+
+/**
+ * The unified diff of a page between two commits, as git prints it.
+ *
+ * from_commit, to_commit: revisions git accepts, may be "", must not begin
+ *         with '-'.
+ *
+ * Never returns NULL. Returns git's output (a diff, or git's complaint about
+ * a revision it does not know: no error is then recorded) owned by the handle
+ * and valid until the next wikidb_get_diff on it that passes the parameter
+ * check, or a static empty string when git printed nothing. Invalid
+ * parameters give the static empty string with "Invalid parameters to
+ * wikidb_get_diff", the previous result staying valid.
+ */
+WIKIDB_API const char *wikidb_get_diff(wikidb_handle *handle, const char *title,
+                                       const char *from_commit, const char *to_commit);
+
+/**
+ * Restores a page's text as of a commit and commits it with the message
+ * "Rollback TITLE to COMMIT".
+ *
+ * commit: a revision git accepts; must not begin with '-'.
+ * author: as for wikidb_save_page.
+ *
+ * Returns 0, also when the page already holds that text; -1 with "Invalid
+ * parameters to wikidb_rollback" or the git runner's message.
+ */
+WIKIDB_API int wikidb_rollback(wikidb_handle *handle, const char *title, const char *commit,
+                               const char *author);
+
+/* -------------------------------------------------------------- reports */
+
+/*
+ * The three reports return one compact JSON array, owned by the handle in
+ * the report's own slot and valid until the same report runs again on the
+ * handle. A NULL handle gives the static "[]" with "Invalid handle". When git
+ * fails or prints nothing the report is "[]" and no error is recorded.
+ */
+
+/**
+ * Names of the wiki's pages: ["a","b/c",...], in git's order, including
+ * pages not yet committed. Names carry '/' between directories, without
+ * "pages/" and ".wiki".
+ *
+ * prefix: NULL or "" for all pages; otherwise only names starting with these
+ *         bytes (case-sensitive).
+ */
+WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *handle, const char *prefix);
+
+/**
+ * Commits touching a page, newest first:
+ * [{"hash":H,"author":A,"date":D,"summary":S,"size":N},...]
+ * H the full hash, A the author name, D the author date as "git log
+ * --date=iso" prints it, S the subject, N the page's size in bytes in that
+ * commit (0 where the page did not exist).
+ *
+ * title: NULL or "" for every commit of the wiki, each with size 0.
+ */
+WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *handle, const char *title);
+
+/**
+ * Page changes of the latest commits, newest first, one element per page
+ * file a commit added, changed or removed:
+ * [{"hash":H,"author":A,"date":D,"summary":S,"page":P},...]
+ * with the fields of the history and P the page name. Author values are cut
+ * to 255 bytes and subjects to 511.
+ *
+ * limit: number of commits to look at; 0 or negative means 50.
+ */
+WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int limit);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUENLOW_WIKIDB_H */

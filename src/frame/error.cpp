@@ -1,0 +1,27 @@
+#include "frame/error.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "wikidb.h"
+
+static char s_last_error[WIKIDB_ERROR_CAP];
+
+void set_error(const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  // vsnprintf always terminates and never writes past the slot.
+  vsnprintf(s_last_error, sizeof s_last_error, format, ap);
+  va_end(ap);
+}
+
+void clear_error(void) { s_last_error[0] = '\0'; }
+
+void save_error(char out[WIKIDB_ERROR_CAP]) { memcpy(out, s_last_error, WIKIDB_ERROR_CAP); }
+
+void restore_error(const char saved[WIKIDB_ERROR_CAP]) {
+  memcpy(s_last_error, saved, WIKIDB_ERROR_CAP);
+}
+
+extern "C" WIKIDB_API const char *wikidb_last_error(void) { return s_last_error; }

@@ -1,0 +1,17 @@
+// The process-wide error slot every exported call reports through.
+#pragma once
+
+#include <stddef.h>
+
+enum { WIKIDB_ERROR_CAP = 2048 };
+
+// printf-style into the slot, cut to fit.
+void set_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Empties the slot: the first thing every exported operation does.
+void clear_error(void);
+
+// Copy out and put back the slot, for code that runs a helper git command
+// whose failure must not replace the message the caller already holds.
+void save_error(char out[WIKIDB_ERROR_CAP]);
+void restore_error(const char saved[WIKIDB_ERROR_CAP]);

@@ -1,0 +1,40 @@
+#include "frame/strbuf.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+int strbuf_append(strbuf *buf, const void *bytes, size_t n) {
+  if (n > SIZE_MAX - 1 - buf->len) return -1;
+  size_t needed = buf->len + n + 1;
+  if (buf->cap < needed) {
+    size_t cap = buf->cap == 0 ? 256 : buf->cap;
+    if (buf->cap != 0) {
+      if (cap > SIZE_MAX / 2) return -1;
+      cap *= 2;
+    }
+    while (cap < needed) {
+      if (cap > SIZE_MAX / 2) return -1;
+      cap *= 2;
+    }
+    char *grown = static_cast<char *>(realloc(buf->data, cap));
+    if (!grown) return -1;
+    buf->data = grown;
+    buf->cap = cap;
+  }
+  if (n) memcpy(buf->data + buf->len, bytes, n);
+  buf->len += n;
+  buf->data[buf->len] = '\0';
+  return 0;
+}
+
+int strbuf_append_str(strbuf *buf, const char *text) { return strbuf_append(buf, text, strlen(text)); }
+
+char *strbuf_detach(strbuf *buf) {
+  char *data = buf->data;
+  buf->data = nullptr;
+  buf->len = buf->cap = 0;
+  return data;
+}
+
+void strbuf_release(strbuf *buf) { free(strbuf_detach(buf)); }

@@ -1,0 +1,26 @@
+// Growable NUL-terminated byte string. A zero-filled record is empty; once
+// data is set, data[len] == 0 and len + 1 <= cap. data is plain heap memory
+// released with free() by whoever ends up owning it.
+#pragma once
+
+#include <stddef.h>
+
+struct strbuf {
+  char *data;
+  size_t len;
+  size_t cap;
+};
+
+// Appends n bytes (any values). 0 on success; -1 when the block could not be
+// grown, the record then left exactly as it was.
+int strbuf_append(strbuf *buf, const void *bytes, size_t n);
+
+// Appends a NUL-terminated text.
+int strbuf_append_str(strbuf *buf, const char *text);
+
+// Hands the text over to the caller (null when nothing was ever appended)
+// and leaves the record empty.
+char *strbuf_detach(strbuf *buf);
+
+// Frees the text and leaves the record empty.
+void strbuf_release(strbuf *buf);

@@ -1,0 +1,100 @@
+#include "git/invocations.h"
+
+#include <stdio.h>
+
+#include "frame/error.h"
+#include "git/runner.h"
+
+int git_init(const char *root) {
+  const char *args[] = {"init", nullptr};
+  return run_git(root, args, nullptr);
+}
+
+void git_write_settings(const char *root) {
+  static const char *const settings[][2] = {
+      {"user.name", WIKIDB_DEFAULT_NAME}, {"user.email", WIKIDB_DEFAULT_EMAIL},
+      {"commit.gpgsign", "false"},        {"core.autocrlf", "false"},
+      {"core.quotepath", "false"},
+  };
+  for (const auto &s : settings) {
+    const char *args[] = {"config", s[0], s[1], nullptr};
+    run_git(root, args, nullptr);
+  }
+}
+
+int git_add(const char *root, const char *path) {
+  const char *args[] = {"add", path, nullptr};
+  return run_git(root, args, nullptr);
+}
+
+int git_rm(const char *root, const char *path) {
+  const char *args[] = {"rm", "-f", path, nullptr};
+  return run_git(root, args, nullptr);
+}
+
+int git_commit(const char *root, const char *message, const char *author, char **out) {
+  const char *args[] = {"commit", "-m", message, "--author", author, nullptr};
+  return run_git(root, args, out);
+}
+
+int git_staged_changes(const char *root) {
+  const char *args[] = {"diff", "--cached", "--quiet", nullptr};
+  return run_git(root, args, nullptr);
+}
+
+int git_checkout(const char *root, const char *commit, const char *path) {
+  const char *args[] = {"checkout", commit, "--", path, nullptr};
+  return run_git(root, args, nullptr);
+}
+
+int git_show(const char *root, const char *object, char **out) {
+  const char *args[] = {"show", object, nullptr};
+  return run_git(root, args, out);
+}
+
+int git_diff(const char *root, const char *from, const char *to, const char *path, char **out) {
+  const char *args[] = {"diff", from, to, "--", path, nullptr};
+  return run_git(root, args, out);
+}
+
+#define WIKIDB_LOG_FIELDS "%H%x1f%an%x1f%ad%x1f%s"
+
+int git_log_history(const char *root, const char *path, char **out) {
+  const char *args[] = {"log", "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso", "--", path,
+                        nullptr};
+  if (!path) args[3] = nullptr;
+  return run_git(root, args, out);
+}
+
+int git_cat_file_size(const char *root, const char *object, char **out) {
+  const char *args[] = {"cat-file", "-s", object, nullptr};
+  return run_git(root, args, out);
+}
+
+int git_cat_file_sizes(const char *root, const char *input, size_t input_len, char **out) {
+  const char *args[] = {"cat-file", "--batch-check=%(objectsize)", "--buffer", "-z", nullptr};
+  return run_git_input(root, args, input, input_len, out);
+}
+
+int git_ls_pages(const char *root, char **out) {
+  const char *args[] = {"ls-files", "--cached", "--others", "--exclude-standard", "pages/", nullptr};
+  return run_git(root, args, out);
+}
+
+int git_log_recent(const char *root, int count, char **out) {
+  char count_arg[32];
+  snprintf(count_arg, sizeof count_arg, "-n%d", count);
+  // Without rename detection a renamed page shows as its removal and its
+  // addition, each line carrying a single path.
+  const char *args[] = {"log",         count_arg, "--name-status", "--no-renames",
+                        "--format=commit:" WIKIDB_LOG_FIELDS, "--date=iso", nullptr};
+  return run_git(root, args, out);
+}
+
+void git_update_commit_graph(const char *root) {
+  char saved[WIKIDB_ERROR_CAP];
+  save_error(saved);
+  const char *args[] = {"commit-graph", "write", "--reachable", "--changed-paths", "--split", nullptr};
+  run_git(root, args, nullptr);
+  restore_error(saved);
+}

@@ -1,0 +1,38 @@
+// Every git command the library runs, one function each. The argument lists
+// live in invocations.cpp and nowhere else.
+#pragma once
+
+#include <stddef.h>
+
+// The address the library commits under when the caller names nobody.
+#define WIKIDB_DEFAULT_NAME "Wiki User"
+#define WIKIDB_DEFAULT_EMAIL "wiki@quenlow-wikidb.invalid"
+
+// Lifecycle.
+int git_init(const char *root);
+void git_write_settings(const char *root);
+
+// Index and commits. PATH arguments are repository paths ("pages/T.wiki").
+int git_add(const char *root, const char *path);
+int git_rm(const char *root, const char *path);
+int git_commit(const char *root, const char *message, const char *author, char **out);
+// 0 when the index matches HEAD (nothing staged), 1 when something is staged.
+int git_staged_changes(const char *root);
+int git_checkout(const char *root, const char *commit, const char *path);
+
+// Reading the past.
+int git_show(const char *root, const char *object, char **out);
+int git_diff(const char *root, const char *from, const char *to, const char *path, char **out);
+
+// Reports. path may be null for the whole wiki.
+int git_log_history(const char *root, const char *path, char **out);
+int git_cat_file_size(const char *root, const char *object, char **out);
+// Sizes of many objects: input holds NUL-terminated object names.
+int git_cat_file_sizes(const char *root, const char *input, size_t input_len, char **out);
+int git_ls_pages(const char *root, char **out);
+int git_log_recent(const char *root, int count, char **out);
+
+// Keeps git's commit-graph (with changed-path filters) up to date, so that
+// path-limited logs stay fast in a long history. Best effort: neither its
+// result nor its message is kept.
+void git_update_commit_graph(const char *root);

@@ -1,0 +1,209 @@
+// POSIX process start: posix_spawnp, which glibc implements with a vfork-like
+// clone, so starting git stays cheap even from a host with a large heap.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "git/spawn.h"
+
+extern char **environ;
+
+const char *const g_git_redirect_vars[] = {
+    "GIT_DIR",          "GIT_WORK_TREE",
+    "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
+    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
+    "GIT_COMMON_DIR",   "GIT_NAMESPACE",
+    nullptr,
+};
+
+static bool is_redirect_var(const char *entry) {
+  for (const char *const *v = g_git_redirect_vars; *v; v++) {
+    size_t n = strlen(*v);
+    if (strncmp(entry, *v, n) == 0 && entry[n] == '=') return true;
+  }
+  return false;
+}
+
+// The host's environment less the redirecting variables; null when out of
+// memory. Only the pointer array is allocated.
+static char **child_environment(void) {
+  size_t n = 0;
+  for (char **e = environ; e && *e; e++) n++;
+  char **env = static_cast<char **>(malloc((n + 1) * sizeof *env));
+  if (!env) return nullptr;
+  size_t k = 0;
+  for (char **e = environ; e && *e; e++)
+    if (!is_redirect_var(*e)) env[k++] = *e;
+  env[k] = nullptr;
+  return env;
+}
+
+static void close_fd(int *fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+// Moves a descriptor above the standard ones, so that the child's dup2 onto
+// 0, 1 and 2 can never collide with it (a host may have closed its stdout).
+static int lift_fd(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return lifted;
+}
+
+static void sleep_us(long us) {
+  struct timespec ts = {us / 1000000, (us % 1000000) * 1000};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+static long long now_ms(void) {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Reads the joined output to its end while feeding standard input, so that
+// neither side can stall on a full pipe.
+static void pump(int out_fd, int in_fd, const char *input, size_t input_len, strbuf *out) {
+  char chunk[4096];
+  size_t written = 0;
+  if (in_fd >= 0 && input_len == 0) close_fd(&in_fd);
+  while (out_fd >= 0) {
+    struct pollfd fds[2];
+    nfds_t nfds = 0;
+    fds[nfds++] = {out_fd, POLLIN, 0};
+    if (in_fd >= 0) fds[nfds++] = {in_fd, POLLOUT, 0};
+    if (poll(fds, nfds, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (nfds > 1 && fds[1].revents) {
+      ssize_t n = send(in_fd, input + written, input_len - written, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) written += (size_t)n;
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input_len) close_fd(&in_fd);
+    }
+    if (fds[0].revents) {
+      ssize_t n = read(out_fd, chunk, sizeof chunk);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      strbuf_append(out, chunk, (size_t)n);
+    }
+  }
+  close_fd(&in_fd);
+}
+
+// Waits up to wait_ms for the child; terminates and reaps it after that.
+static int reap(pid_t pid, int wait_ms) {
+  const long long deadline = now_ms() + wait_ms;
+  long pause_us = 20;
+  for (;;) {
+    int st = 0;
+    pid_t r = waitpid(pid, &st, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(st)) return WEXITSTATUS(st);
+      if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
+      return 0;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    // Not our child any more (SIGCHLD ignored by the host): nothing to read.
+    if (r < 0) return 0;
+    if (now_ms() >= deadline) break;
+    sleep_us(pause_us);
+    if (pause_us < 10000) pause_us *= 2;
+  }
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return SPAWN_STILL_ACTIVE;
+}
+
+spawn_result spawn_git(const char *root, const char *const *args, const char *input,
+                       size_t input_len, strbuf *out, int wait_ms) {
+  spawn_result res = {SPAWN_RAN, 0, 0};
+  int pipe_fds[2] = {-1, -1};
+  int in_fds[2] = {-1, -1};
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {SPAWN_PIPE_FAILED, -1, (unsigned long)errno};
+  pipe_fds[0] = lift_fd(pipe_fds[0]);
+  pipe_fds[1] = lift_fd(pipe_fds[1]);
+  // A socket rather than a pipe for standard input: send() with
+  // MSG_NOSIGNAL cannot raise SIGPIPE in the host when git exits early.
+  if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_fds) != 0) in_fds[0] = in_fds[1] = -1;
+  in_fds[0] = lift_fd(in_fds[0]);
+  in_fds[1] = lift_fd(in_fds[1]);
+  if (pipe_fds[0] < 0 || pipe_fds[1] < 0 || (input && (in_fds[0] < 0 || in_fds[1] < 0))) {
+    res = {SPAWN_PIPE_FAILED, -1, (unsigned long)(errno ? errno : EMFILE)};
+    close_fd(&pipe_fds[0]);
+    close_fd(&pipe_fds[1]);
+    close_fd(&in_fds[0]);
+    close_fd(&in_fds[1]);
+    return res;
+  }
+
+  size_t argc = 0;
+  while (args[argc]) argc++;
+  const char **argv = static_cast<const char **>(malloc((argc + 5) * sizeof *argv));
+  char **env = child_environment();
+  int err = (!argv || !env) ? ENOMEM : 0;
+  pid_t pid = -1;
+  if (!err) {
+    argv[0] = "git";
+    argv[1] = "--no-pager";
+    argv[2] = "-C";
+    argv[3] = root;
+    for (size_t i = 0; i <= argc; i++) argv[4 + i] = args[i];
+
+    posix_spawn_file_actions_t fa;
+    posix_spawnattr_t attr;
+    err = posix_spawn_file_actions_init(&fa);
+    if (!err) {
+      if (input)
+        posix_spawn_file_actions_adddup2(&fa, in_fds[0], 0);
+      else
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+      posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
+      posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+      // The host's own descriptors (sockets, files, locks) stay out of git.
+      posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+#endif
+      posix_spawnattr_init(&attr);
+      // git starts with default signal dispositions and an empty mask,
+      // whatever the host has blocked or ignored.
+      sigset_t none, all;
+      sigemptyset(&none);
+      sigfillset(&all);
+      sigdelset(&all, SIGKILL);
+      sigdelset(&all, SIGSTOP);
+      posix_spawnattr_setsigmask(&attr, &none);
+      posix_spawnattr_setsigdefault(&attr, &all);
+      posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+      err = posix_spawnp(&pid, "git", &fa, &attr, const_cast<char *const *>(argv), env);
+      posix_spawnattr_destroy(&attr);
+      posix_spawn_file_actions_destroy(&fa);
+    }
+  }
+  free(argv);
+  free(env);
+  close_fd(&pipe_fds[1]);
+  close_fd(&in_fds[0]);
+  if (err) {
+    close_fd(&pipe_fds[0]);
+    close_fd(&in_fds[1]);
+    return {SPAWN_START_FAILED, -1, (unsigned long)err};
+  }
+
+  pump(pipe_fds[0], in_fds[1], input, input_len, out);
+  close_fd(&pipe_fds[0]);
+  res.status = reap(pid, wait_ms);
+  return res;
+}

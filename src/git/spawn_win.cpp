@@ -1,0 +1,152 @@
+// Windows process start: one command line for CreateProcessA, the output and
+// error handles joined into one inheritable pipe.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "git/quote.h"
+#include "git/spawn.h"
+
+const char *const g_git_redirect_vars[] = {
+    "GIT_DIR",          "GIT_WORK_TREE",
+    "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
+    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
+    "GIT_COMMON_DIR",   "GIT_NAMESPACE",
+    nullptr,
+};
+
+static bool is_redirect_var(const char *entry) {
+  for (const char *const *v = g_git_redirect_vars; *v; v++) {
+    size_t n = strlen(*v);
+    if (_strnicmp(entry, *v, n) == 0 && entry[n] == '=') return true;
+  }
+  return false;
+}
+
+// The caller's environment block less the redirecting variables, or null
+// (then the child inherits the block as it is, which is only worse when one
+// of them is set).
+static char *child_environment(void) {
+  char *block = GetEnvironmentStringsA();
+  if (!block) return nullptr;
+  size_t total = 0;
+  for (const char *e = block; *e; e += strlen(e) + 1) total += strlen(e) + 1;
+  char *env = static_cast<char *>(malloc(total + 2));
+  if (env) {
+    char *w = env;
+    for (const char *e = block; *e; e += strlen(e) + 1) {
+      if (is_redirect_var(e)) continue;
+      size_t n = strlen(e) + 1;
+      memcpy(w, e, n);
+      w += n;
+    }
+    *w++ = '\0';
+    if (w == env + 1) *w++ = '\0';  // an empty block still needs two NULs
+  }
+  FreeEnvironmentStringsA(block);
+  return env;
+}
+
+struct feed {
+  HANDLE pipe;
+  const char *data;
+  size_t len;
+};
+
+// Writes standard input on its own thread while the caller reads the
+// output, so a large input cannot deadlock against a full output pipe.
+static DWORD WINAPI feed_thread(LPVOID arg) {
+  feed *f = static_cast<feed *>(arg);
+  size_t done = 0;
+  while (done < f->len) {
+    DWORD chunk = (DWORD)((f->len - done) > 65536 ? 65536 : (f->len - done));
+    DWORD n = 0;
+    if (!WriteFile(f->pipe, f->data + done, chunk, &n, nullptr) || n == 0) break;
+    done += n;
+  }
+  CloseHandle(f->pipe);
+  return 0;
+}
+
+spawn_result spawn_git(const char *root, const char *const *args, const char *input,
+                       size_t input_len, strbuf *out, int wait_ms) {
+  strbuf cmd = {};
+  build_git_command_line(&cmd, root, args);
+
+  SECURITY_ATTRIBUTES sa;
+  sa.nLength = sizeof sa;
+  sa.lpSecurityDescriptor = nullptr;
+  sa.bInheritHandle = TRUE;
+  HANDLE rd = nullptr, wr = nullptr, in_rd = nullptr, in_wr = nullptr;
+  if (!CreatePipe(&rd, &wr, &sa, 0)) {
+    DWORD e = GetLastError();
+    strbuf_release(&cmd);
+    return {SPAWN_PIPE_FAILED, -1, e};
+  }
+  SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
+  if (input) {
+    if (!CreatePipe(&in_rd, &in_wr, &sa, 0)) {
+      DWORD e = GetLastError();
+      CloseHandle(rd);
+      CloseHandle(wr);
+      strbuf_release(&cmd);
+      return {SPAWN_PIPE_FAILED, -1, e};
+    }
+    SetHandleInformation(in_wr, HANDLE_FLAG_INHERIT, 0);
+  }
+
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in_rd;
+  si.hStdOutput = wr;
+  si.hStdError = wr;
+  PROCESS_INFORMATION pi;
+  ZeroMemory(&pi, sizeof pi);
+
+  char *env = child_environment();
+  BOOL started = cmd.data && CreateProcessA(nullptr, cmd.data, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                            env, nullptr, &si, &pi);
+  DWORD start_error = started ? 0 : (cmd.data ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+  free(env);
+  strbuf_release(&cmd);
+  CloseHandle(wr);
+  if (in_rd) CloseHandle(in_rd);
+  if (!started) {
+    CloseHandle(rd);
+    if (in_wr) CloseHandle(in_wr);
+    return {SPAWN_START_FAILED, -1, start_error};
+  }
+
+  HANDLE feeder = nullptr;
+  feed f = {in_wr, input, input_len};
+  if (in_wr) {
+    feeder = CreateThread(nullptr, 0, feed_thread, &f, 0, nullptr);
+    if (!feeder) CloseHandle(in_wr);
+  }
+
+  char chunk[4096];
+  DWORD n = 0;
+  while (ReadFile(rd, chunk, sizeof chunk, &n, nullptr) && n > 0) strbuf_append(out, chunk, n);
+  CloseHandle(rd);
+
+  DWORD status = 0;
+  if (WaitForSingleObject(pi.hProcess, (DWORD)wait_ms) != WAIT_OBJECT_0) {
+    // Still running long after closing its output: end it, so it holds no
+    // repository lock behind our back.
+    TerminateProcess(pi.hProcess, SPAWN_STILL_ACTIVE);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    status = SPAWN_STILL_ACTIVE;
+  } else if (!GetExitCodeProcess(pi.hProcess, &status)) {
+    status = 0;
+  }
+  if (feeder) {
+    WaitForSingleObject(feeder, INFINITE);
+    CloseHandle(feeder);
+  }
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return {SPAWN_RAN, (int)status, 0};
+}

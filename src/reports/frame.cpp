@@ -1,0 +1,12 @@
+#include "reports/frame.h"
+
+#include "frame/error.h"
+#include "store/handle.h"
+
+const char g_empty_array[] = "[]";
+
+const char *report_finish(char **slot, strbuf *json) {
+  replace_slot(slot, strbuf_detach(json));
+  clear_error();
+  return *slot ? *slot : g_empty_array;
+}

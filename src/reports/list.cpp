@@ -1,0 +1,21 @@
+#include <stdlib.h>
+
+#include "frame/error.h"
+#include "git/invocations.h"
+#include "reports/frame.h"
+#include "reports/parse.h"
+#include "store/handle.h"
+
+extern "C" WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *h, const char *prefix) {
+  clear_error();
+  if (!h) {
+    set_error("Invalid handle");
+    return g_empty_array;
+  }
+  char *out = nullptr;
+  int rc = git_ls_pages(h->root, &out);
+  strbuf json = {};
+  list_json(rc == 0 ? out : nullptr, prefix, &json);
+  free(out);
+  return report_finish(&h->list_buf, &json);
+}

@@ -1,0 +1,58 @@
+// The report parsers: plain functions from the text git printed to the JSON
+// text of a report, apart from running git so they can be tested and fuzzed
+// on their own. Input is read up to its first 0 byte; null reads as empty.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "frame/strbuf.h"
+
+struct span {
+  const char *p;
+  size_t n;
+};
+
+// Takes the next line (without its line feed) from *cursor; false at the end.
+bool next_line(const char **cursor, span *line);
+
+// ls-files output to ["name",...]; prefix null or "" keeps every page.
+void list_json(const char *text, const char *prefix, strbuf *out);
+
+// One commit of a history: spans into the log text.
+struct log_entry {
+  span hash, author, date, summary;
+};
+
+// Splits the history log into entries (a malloc'd array the caller frees,
+// null when there are none). Returns the count.
+size_t parse_history_log(const char *text, log_entry **entries);
+
+// [{"hash":..,"author":..,"date":..,"summary":..,"size":N},...]; sizes may
+// be null for all zeros.
+void history_json(const log_entry *entries, size_t n, const int64_t *sizes, strbuf *out);
+
+// The size at the start of "cat-file -s" output: optional blanks and sign,
+// then decimal digits; 0 without digits.
+int64_t parse_size(const char *text);
+
+// The object names fed to the batched size query: "HASH:PATH", each
+// followed by a 0 byte. False when out of memory.
+bool batch_size_input(const log_entry *entries, size_t n, const char *path, strbuf *input);
+
+// Reads the batched answers back: a line of digits for a found object,
+// "NAME missing" otherwise. False when the output does not answer exactly
+// the questions asked; the caller then asks one by one.
+bool parse_batch_sizes(const char *text, const log_entry *entries, size_t n, const char *path,
+                       int64_t *sizes);
+
+// The recent-changes log (--name-status) to its JSON array.
+void recent_json(const char *text, strbuf *out);
+
+// Capacities of the fields a commit line fills for its file lines.
+enum { RECENT_HASH_CAP = 128, RECENT_AUTHOR_CAP = 256, RECENT_DATE_CAP = 128, RECENT_SUMMARY_CAP = 512 };
+
+// The page name of a repository path, git-quoted or not: the path must be
+// "pages/NAME.wiki" with a NAME of at least one byte. Backslashes become
+// slashes. Returns false for any other path; name is then undefined.
+bool page_name_of(span path, strbuf *name);

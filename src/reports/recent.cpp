@@ -1,0 +1,21 @@
+#include <stdlib.h>
+
+#include "frame/error.h"
+#include "git/invocations.h"
+#include "reports/frame.h"
+#include "reports/parse.h"
+#include "store/handle.h"
+
+extern "C" WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *h, int limit) {
+  clear_error();
+  if (!h) {
+    set_error("Invalid handle");
+    return g_empty_array;
+  }
+  char *out = nullptr;
+  int rc = git_log_recent(h->root, limit > 0 ? limit : 50, &out);
+  strbuf json = {};
+  recent_json(rc == 0 ? out : nullptr, &json);
+  free(out);
+  return report_finish(&h->recent_buf, &json);
+}

@@ -1,0 +1,41 @@
+// File-system services of the store, one implementation per platform
+// (fs_posix.cpp, fs_win.cpp). Page files are named by a path relative to
+// the wiki root with '/' separators; no symbolic link (or other reparse
+// point) below the root is ever followed on the way to them.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+bool fs_is_dir(const char *path);
+bool fs_exists(const char *path);
+// Creates one directory; failure is the caller's to notice later.
+void fs_mkdir(const char *path);
+void fs_sleep_ms(int ms);
+
+enum pagefs_status {
+  PAGEFS_OK = 0,
+  PAGEFS_OPEN_FAILED = -1,   // cannot be opened, created, or is not a plain file
+  PAGEFS_WRITE_FAILED = -2,  // the text could not be written in full
+  PAGEFS_NO_MEMORY = -3,
+};
+
+// Replaces root/rel with exactly len bytes of data, atomically: the text goes
+// to a temporary file beside the page and is renamed over it, so a failure
+// leaves the old page as it was and no temporary file behind. Creates the
+// page's missing directories.
+pagefs_status pagefs_write(const char *root, const char *rel, const char *data, size_t len);
+
+// Reads root/rel whole into a new heap block with a NUL after the bytes.
+pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t *len);
+
+// Removes the file root/rel if it is there; reports nothing.
+void pagefs_remove(const char *root, const char *rel);
+
+// Exclusive lock that serialises writers of one wiki across processes.
+// Released by wiki_unlock, or by the system when the process ends.
+struct wiki_lock {
+  intptr_t fd;
+};
+wiki_lock wiki_lock_acquire(const char *root);
+void wiki_unlock(wiki_lock *lock);

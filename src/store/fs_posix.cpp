@@ -1,0 +1,190 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "store/fs.h"
+
+bool fs_is_dir(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool fs_exists(const char *path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
+void fs_mkdir(const char *path) { mkdir(path, 0777); }
+
+void fs_sleep_ms(int ms) {
+  struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+static void close_keep_errno(int fd) {
+  int e = errno;
+  close(fd);
+  errno = e;
+}
+
+// Opens the directory that holds rel's last component, walking from the root
+// one component at a time with O_NOFOLLOW, so no symbolic link below the root
+// is followed. With create, missing directories are made on the way. Sets
+// *name to the last component. Returns the directory descriptor or -1.
+static int open_parent(const char *root, const char *rel, bool create, const char **name) {
+  int dir = open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  char component[1200];
+  const char *p = rel;
+  for (;;) {
+    const char *slash = strchr(p, '/');
+    if (!slash) break;
+    size_t n = (size_t)(slash - p);
+    if (n == 0 || n >= sizeof component) {
+      close(dir);
+      errno = EINVAL;
+      return -1;
+    }
+    memcpy(component, p, n);
+    component[n] = '\0';
+    int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && create) {
+      if (mkdirat(dir, component, 0777) == 0 || errno == EEXIST)
+        next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    close_keep_errno(dir);
+    if (next < 0) return -1;
+    dir = next;
+    p = slash + 1;
+  }
+  *name = p;
+  return dir;
+}
+
+static bool write_all(int fd, const char *data, size_t len) {
+  while (len) {
+    ssize_t n = write(fd, data, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    len -= (size_t)n;
+  }
+  return true;
+}
+
+pagefs_status pagefs_write(const char *root, const char *rel, const char *data, size_t len) {
+  const char *name = nullptr;
+  int dir = open_parent(root, rel, true, &name);
+  if (dir < 0) return PAGEFS_OPEN_FAILED;
+
+  // The page itself must be a plain file or absent: a link there would be
+  // replaced by a file, a directory or device is not a page.
+  struct stat old;
+  bool have_old = fstatat(dir, name, &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (have_old && !S_ISREG(old.st_mode)) {
+    close(dir);
+    return PAGEFS_OPEN_FAILED;
+  }
+
+  // The temporary name never ends in ".wiki", so a leftover is never a page.
+  static unsigned s_counter;
+  char tmp[64];
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
+    snprintf(tmp, sizeof tmp, ".wikidb-%ld-%u.tmp", (long)getpid(), s_counter++);
+    fd = openat(dir, tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    close(dir);
+    return PAGEFS_OPEN_FAILED;
+  }
+  if (have_old) fchmod(fd, old.st_mode & 07777);
+
+  bool ok = write_all(fd, data, len);
+  // A failing close can be the first report of a full disk.
+  if (close(fd) != 0) ok = false;
+  if (!ok) {
+    unlinkat(dir, tmp, 0);
+    close(dir);
+    return PAGEFS_WRITE_FAILED;
+  }
+  if (renameat(dir, tmp, dir, name) != 0) {
+    unlinkat(dir, tmp, 0);
+    close(dir);
+    return PAGEFS_OPEN_FAILED;
+  }
+  close(dir);
+  return PAGEFS_OK;
+}
+
+pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t *len) {
+  const char *name = nullptr;
+  int dir = open_parent(root, rel, false, &name);
+  if (dir < 0) return PAGEFS_OPEN_FAILED;
+  // O_NONBLOCK: opening a FIFO put in place of a page must not hang.
+  int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  close(dir);
+  if (fd < 0) return PAGEFS_OPEN_FAILED;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return PAGEFS_OPEN_FAILED;
+  }
+  uint64_t size = st.st_size > 0 ? (uint64_t)st.st_size : 0;
+  if (size >= SIZE_MAX) {
+    close(fd);
+    return PAGEFS_NO_MEMORY;
+  }
+  char *buf = static_cast<char *>(malloc((size_t)size + 1));
+  if (!buf) {
+    close(fd);
+    return PAGEFS_NO_MEMORY;
+  }
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, buf + got, (size_t)size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += (size_t)n;
+  }
+  close(fd);
+  buf[got] = '\0';
+  *data = buf;
+  *len = got;
+  return PAGEFS_OK;
+}
+
+void pagefs_remove(const char *root, const char *rel) {
+  const char *name = nullptr;
+  int dir = open_parent(root, rel, false, &name);
+  if (dir < 0) return;
+  unlinkat(dir, name, 0);
+  close(dir);
+}
+
+wiki_lock wiki_lock_acquire(const char *root) {
+  char path[1200];
+  int n = snprintf(path, sizeof path, "%s/.git/wikidb.lock", root);
+  if (n < 0 || (size_t)n >= sizeof path) return {-1};
+  int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Without a lock file (a read-only .git) git cannot write either; the
+  // operation goes on and fails there with git's own message.
+  if (fd < 0) return {-1};
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) break;
+  }
+  return {fd};
+}
+
+void wiki_unlock(wiki_lock *lock) {
+  if (lock->fd >= 0) close((int)lock->fd);
+  lock->fd = -1;
+}

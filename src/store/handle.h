@@ -1,0 +1,22 @@
+// The record behind the opaque wikidb_handle.
+#pragma once
+
+#include "wikidb.h"
+
+enum { WIKIDB_ROOT_CAP = 1024 };
+
+struct wikidb_handle {
+  char root[WIKIDB_ROOT_CAP];
+  // Result slots: each owns the latest text its query returned, or is null.
+  char *page_buf;
+  char *history_buf;
+  char *revision_buf;
+  char *diff_buf;
+  char *list_buf;
+  char *recent_buf;
+  // Commits this handle made since it last refreshed git's commit-graph.
+  unsigned commits_since_graph;
+};
+
+// Frees the slot's old text and stores the new one (which may be null).
+void replace_slot(char **slot, char *text);

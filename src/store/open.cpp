@@ -1,0 +1,79 @@
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "frame/error.h"
+#include "git/invocations.h"
+#include "store/fs.h"
+#include "store/handle.h"
+#include "store/mkdir.h"
+
+void replace_slot(char **slot, char *text) {
+  free(*slot);
+  *slot = text;
+}
+
+void mkdir_p(const char *path) {
+  char work[WIKIDB_ROOT_CAP];
+  size_t n = strlen(path);
+  if (n >= sizeof work) return;
+  memcpy(work, path, n + 1);
+  for (size_t i = 1; i < n; i++) {
+    if (work[i] != '/' && work[i] != '\\') continue;
+    work[i] = '\0';
+    if (!fs_is_dir(work)) fs_mkdir(work);
+    work[i] = path[i];
+  }
+  if (!fs_is_dir(work)) fs_mkdir(work);
+}
+
+static bool is_sep(char c) { return c == '/' || c == '\\'; }
+
+extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
+  clear_error();
+  if (!wiki_root || !*wiki_root) {
+    set_error("Invalid wiki_root parameter");
+    return nullptr;
+  }
+  // A root that is all separators, or too long to store whole, would name
+  // another directory than the caller's: refuse it.
+  size_t n = strlen(wiki_root);
+  while (n > 0 && is_sep(wiki_root[n - 1])) n--;
+  if (n == 0 || n >= WIKIDB_ROOT_CAP) {
+    set_error("Invalid wiki_root parameter");
+    return nullptr;
+  }
+  wikidb_handle *h = static_cast<wikidb_handle *>(calloc(1, sizeof *h));
+  if (!h) {
+    set_error("Memory allocation failed");
+    return nullptr;
+  }
+  memcpy(h->root, wiki_root, n);
+  h->root[n] = '\0';
+
+  char pages[1100], meta[1100], git_dir[1100];
+  snprintf(pages, sizeof pages, "%s/pages", h->root);
+  snprintf(meta, sizeof meta, "%s/meta", h->root);
+  snprintf(git_dir, sizeof git_dir, "%s/.git", h->root);
+  mkdir_p(h->root);
+  mkdir_p(pages);
+  mkdir_p(meta);
+
+  if (!fs_is_dir(git_dir) && git_init(h->root) != 0) {
+    free(h);
+    return nullptr;
+  }
+  git_write_settings(h->root);
+  return h;
+}
+
+extern "C" WIKIDB_API void wikidb_close(wikidb_handle *h) {
+  if (!h) return;
+  free(h->page_buf);
+  free(h->history_buf);
+  free(h->revision_buf);
+  free(h->diff_buf);
+  free(h->list_buf);
+  free(h->recent_buf);
+  free(h);
+}

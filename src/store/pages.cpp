@@ -1,0 +1,97 @@
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "frame/error.h"
+#include "git/invocations.h"
+#include "store/author.h"
+#include "store/commit.h"
+#include "store/handle.h"
+#include "store/paths.h"
+
+enum { WIKIDB_MESSAGE_CAP = 256 };
+
+// The caller's message, or the default formed into buf.
+static const char *commit_message(const char *message, const char *format, const char *title,
+                                  char buf[WIKIDB_MESSAGE_CAP]) {
+  if (message && *message) return message;
+  snprintf(buf, WIKIDB_MESSAGE_CAP, format, title);
+  return buf;
+}
+
+static int save_locked(wikidb_handle *h, const char *title, const page_path *p, const char *content,
+                       const char *author, const char *message) {
+  pagefs_status st = pagefs_write(h->root, p->repo, content, strlen(content));
+  if (st == PAGEFS_OPEN_FAILED) {
+    set_error("Failed to open file for writing: %s", p->file);
+    return -1;
+  }
+  if (st != PAGEFS_OK) {
+    set_error("Failed to write content to: %s", p->file);
+    return -1;
+  }
+  if (git_add(h->root, p->repo) != 0) return -1;
+  char identity[WIKIDB_AUTHOR_CAP], buf[WIKIDB_MESSAGE_CAP];
+  format_author(author, identity);
+  return commit_with_acceptance(h, commit_message(message, "Update %s", title, buf), identity);
+}
+
+extern "C" WIKIDB_API int wikidb_save_page(wikidb_handle *h, const char *title, const char *content,
+                                           const char *author, const char *message) {
+  clear_error();
+  if (!h) {
+    set_error("Invalid handle");
+    return -1;
+  }
+  page_path p;
+  if (!title || !*title || !page_paths(h->root, title, &p)) {
+    set_error("Invalid title");
+    return -1;
+  }
+  wiki_lock lock = writer_begin(h);
+  int rc = save_locked(h, title, &p, content ? content : "", author, message);
+  writer_end(&lock);
+  return rc;
+}
+
+extern "C" WIKIDB_API const char *wikidb_get_page(wikidb_handle *h, const char *title) {
+  clear_error();
+  page_path p;
+  if (!h || !title || !*title || !page_paths(h->root, title, &p)) {
+    set_error("Invalid parameters to wikidb_get_page");
+    return nullptr;
+  }
+  char *text = nullptr;
+  size_t len = 0;
+  pagefs_status st = pagefs_read(h->root, p.repo, &text, &len);
+  if (st == PAGEFS_NO_MEMORY) {
+    replace_slot(&h->page_buf, nullptr);
+    set_error("Out of memory reading page");
+    return nullptr;
+  }
+  if (st != PAGEFS_OK) {
+    set_error("Page not found: %s", title);
+    return nullptr;
+  }
+  replace_slot(&h->page_buf, text);
+  return h->page_buf;
+}
+
+extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title, const char *author,
+                                             const char *message) {
+  clear_error();
+  page_path p;
+  if (!h || !title || !*title || !page_paths(h->root, title, &p)) {
+    set_error("Invalid parameters to wikidb_delete_page");
+    return -1;
+  }
+  wiki_lock lock = writer_begin(h);
+  // rm's verdict is not needed: a missing page simply leaves nothing staged.
+  git_rm(h->root, p.repo);
+  pagefs_remove(h->root, p.repo);
+  char identity[WIKIDB_AUTHOR_CAP], buf[WIKIDB_MESSAGE_CAP];
+  format_author(author, identity);
+  int rc = commit_with_acceptance(h, commit_message(message, "Delete %s", title, buf), identity);
+  writer_end(&lock);
+  return rc;
+}
