@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "reports/parse.h"
+
+using nlohmann::json;
+
+static std::string list_of(const char *text, const char *prefix = nullptr) {
+  strbuf b = {};
+  list_json(text, prefix, &b);
+  std::string out(b.data, b.len);
+  strbuf_release(&b);
+  return out;
+}
+
+TEST(ListParser, NamesFiltersAndLineEnds) {
+  EXPECT_EQ(list_of(nullptr), "[]");
+  EXPECT_EQ(list_of(""), "[]");
+  EXPECT_EQ(list_of("pages/a.wiki\npages/b/c.wiki\n"), "[\"a\",\"b/c\"]");
+  // CR at either end, no final line feed, backslashes, empty and bare-CR lines.
+  EXPECT_EQ(list_of("\rpages/a.wiki\r\n\r\n\n\npages\\x\\y.wiki"), "[\"a\",\"x/y\"]");
+  // Not pages: other extensions, a bare ".wiki", files outside pages/.
+  EXPECT_EQ(list_of("pages/.wiki\npages/n.txt\nmeta/m.wiki\npages/a.wiki.bak\npagesx/a.wiki\n"
+                    "pages/z.wiki\n"),
+            "[\"z\"]");
+  EXPECT_EQ(list_of("pages/a.wiki\npages/b/c.wiki\npages/bb.wiki\n", "b"), "[\"b/c\",\"bb\"]");
+  EXPECT_EQ(list_of("pages/a.wiki\n", "abc"), "[]");
+  EXPECT_EQ(list_of("pages/a.wiki\n", ""), "[\"a\"]");
+  // Nothing after a 0 byte is looked at.
+  const char with_nul[] = "pages/a.wiki\n\0pages/b.wiki\n";
+  EXPECT_EQ(list_of(with_nul), "[\"a\"]");
+}
+
+TEST(ListParser, QuotedPathsKeepTheirRealNames) {
+  std::string out = list_of("\"pages/dq\\\"q.wiki\"\n\"pages/tab\\tt.wiki\"\n"
+                            "\"pages/\\303\\251.wiki\"\n\"pages/broken\\q.wiki\"\n\"pages/open.wiki\n");
+  json names = json::parse(out);
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[0], "dq\"q");
+  EXPECT_EQ(names[1], "tab\tt");
+  EXPECT_EQ(names[2], "\xc3\xa9");
+}
+
+static std::vector<log_entry> entries_of(const char *text) {
+  log_entry *e = nullptr;
+  size_t n = parse_history_log(text, &e);
+  std::vector<log_entry> v(e, e + n);
+  free(e);
+  return v;
+}
+
+static std::string s(const span &sp) { return std::string(sp.p, sp.n); }
+
+TEST(HistoryParser, FieldsAndSkippedLines) {
+  const char *log =
+      "h1\x1f" "Ann\x1f" "2026-01-02 03:04:05 +0000\x1f" "First \"q\"\n"
+      "\n"
+      "\r\n"
+      "short\x1f" "only\x1f" "two\n"
+      "h2\x1f" "Bob\x1f" "d2\x1f" "sum\x1f" "with\x1f" "seps\r\n"
+      "\rh3\x1f\x1f\x1f";
+  auto e = entries_of(log);
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(s(e[0].hash), "h1");
+  EXPECT_EQ(s(e[0].author), "Ann");
+  EXPECT_EQ(s(e[0].date), "2026-01-02 03:04:05 +0000");
+  EXPECT_EQ(s(e[0].summary), "First \"q\"");
+  EXPECT_EQ(s(e[1].summary), "sum\x1fwith\x1fseps\r");  // the rest of the line, CR included
+  EXPECT_EQ(s(e[2].hash), "h3");
+  EXPECT_EQ(s(e[2].summary), "");
+
+  int64_t sizes[3] = {12, 0, 3000000000LL};
+  strbuf b = {};
+  history_json(e.data(), e.size(), sizes, &b);
+  json j = json::parse(std::string(b.data, b.len));
+  strbuf_release(&b);
+  ASSERT_EQ(j.size(), 3u);
+  EXPECT_EQ(j[0]["summary"], "First \"q\"");
+  EXPECT_EQ(j[0]["size"], 12);
+  EXPECT_EQ(j[1]["summary"], "sum\x1fwith\x1fseps\r");
+  EXPECT_EQ(j[2]["size"], 3000000000LL);  // past 2 GiB, the true value
+  // Keys in their fixed order, no whitespace.
+  b = {};
+  history_json(e.data(), 1, nullptr, &b);
+  EXPECT_EQ(std::string(b.data, b.len),
+            "[{\"hash\":\"h1\",\"author\":\"Ann\",\"date\":\"2026-01-02 03:04:05 +0000\","
+            "\"summary\":\"First \\\"q\\\"\",\"size\":0}]");
+  strbuf_release(&b);
+}
+
+TEST(HistoryParser, SizeText) {
+  EXPECT_EQ(parse_size("123\n"), 123);
+  EXPECT_EQ(parse_size("  +7x"), 7);
+  EXPECT_EQ(parse_size("-5"), -5);
+  EXPECT_EQ(parse_size("fatal: no"), 0);
+  EXPECT_EQ(parse_size(""), 0);
+  EXPECT_EQ(parse_size("4294967296"), 4294967296LL);
+  EXPECT_EQ(parse_size("99999999999999999999999"), INT64_MAX);
+}
+
+TEST(HistoryParser, BatchAnswersMatchedToQuestions) {
+  auto e = entries_of("aaa\x1fx\x1fy\x1fz\nbbb\x1fx\x1fy\x1fz\nccc\x1fx\x1fy\x1fz\n");
+  const char *path = "pages/odd\nname.wiki";
+  strbuf in = {};
+  ASSERT_TRUE(batch_size_input(e.data(), e.size(), path, &in));
+  const std::string expect_in = std::string("aaa:pages/odd\nname.wiki") + '\0' + "bbb:pages/odd\nname.wiki" +
+                                '\0' + "ccc:pages/odd\nname.wiki" + '\0';
+  EXPECT_EQ(std::string(in.data, in.len), expect_in);
+  strbuf_release(&in);
+
+  int64_t sizes[3] = {-1, -1, -1};
+  ASSERT_TRUE(parse_batch_sizes("10\nbbb:pages/odd\nname.wiki missing\n0\n", e.data(), 3, path, sizes));
+  EXPECT_EQ(sizes[0], 10);
+  EXPECT_EQ(sizes[1], 0);
+  EXPECT_EQ(sizes[2], 0);
+  // Anything that does not answer exactly the questions asked is refused.
+  EXPECT_FALSE(parse_batch_sizes("10\n", e.data(), 3, path, sizes));
+  EXPECT_FALSE(parse_batch_sizes("10\n1\n2\n3\n", e.data(), 3, path, sizes));
+  EXPECT_FALSE(parse_batch_sizes("10\nccc:pages/odd\nname.wiki missing\n0\n", e.data(), 3, path, sizes));
+  EXPECT_FALSE(parse_batch_sizes("fatal: bad\n", e.data(), 3, path, sizes));
+  EXPECT_FALSE(parse_batch_sizes(nullptr, e.data(), 3, path, sizes));
+  EXPECT_TRUE(parse_batch_sizes(nullptr, e.data(), 0, path, sizes));
+}
+
+static json recent_of(const std::string &text) {
+  strbuf b = {};
+  recent_json(text.c_str(), &b);
+  json j = json::parse(std::string(b.data, b.len));
+  strbuf_release(&b);
+  return j;
+}
+
+TEST(RecentParser, CommitsAndTheirFiles) {
+  json j = recent_of(
+      "commit:h2\x1f" "Bob\x1f" "d2\x1f" "two pages\n"
+      "\n"
+      "M\tpages/a.wiki\n"
+      "A\t  pages/b/c.wiki\r\n"
+      "D\tpages/gone.wiki\n"
+      "M\tmeta/x.wiki\n"
+      "M\tpages/notes.txt\n"
+      "no tab here pages/z.wiki\n"
+      "commit:h1\x1f" "Ann\x1f" "d1\x1f" "first\x1fwith sep\n"
+      "A\t\"pages/dq\\\"q.wiki\"\n"
+      "A\t\"pages/bad\\qq.wiki\"\n"
+      "A\tpages\\win\\path.wiki");
+  ASSERT_EQ(j.size(), 5u);
+  EXPECT_EQ(j[0]["hash"], "h2");
+  EXPECT_EQ(j[0]["page"], "a");
+  EXPECT_EQ(j[1]["page"], "b/c");
+  EXPECT_EQ(j[2]["page"], "gone");
+  EXPECT_EQ(j[2]["summary"], "two pages");
+  EXPECT_EQ(j[3]["hash"], "h1");
+  EXPECT_EQ(j[3]["summary"], "first\x1fwith sep");
+  EXPECT_EQ(j[3]["page"], "dq\"q");
+  EXPECT_EQ(j[4]["page"], "win/path");
+  EXPECT_EQ(j[4]["author"], "Ann");
+}
+
+TEST(RecentParser, MissingSeparatorsKeepThePreviousCommitsFields) {
+  json j = recent_of(
+      "commit:h1\x1f" "Ann\x1f" "d1\x1f" "s1\n"
+      "M\tpages/a.wiki\n"
+      "commit:h2\n"
+      "M\tpages/b.wiki\n"
+      "commit:h3\x1fZed\n"
+      "M\tpages/c.wiki\n"
+      "commit:h4\x1f" "Yan\x1f" "d4\n"
+      "M\tpages/d.wiki\n");
+  ASSERT_EQ(j.size(), 4u);
+  // Without any separator nothing is replaced; with one, the hash; with
+  // two, hash and author.
+  EXPECT_EQ(j[1]["hash"], "h1");
+  EXPECT_EQ(j[2]["hash"], "h3");
+  EXPECT_EQ(j[2]["author"], "Ann");
+  EXPECT_EQ(j[2]["date"], "d1");
+  EXPECT_EQ(j[3]["hash"], "h4");
+  EXPECT_EQ(j[3]["author"], "Yan");
+  EXPECT_EQ(j[3]["date"], "d1");
+  EXPECT_EQ(j[3]["summary"], "s1");
+}
+
+TEST(RecentParser, LongFieldsAreCutByBytes) {
+  const std::string author(300, 'a');
+  std::string summary(510, 's');
+  summary += "\xc3\xa9xyz";  // the cut at 511 bytes splits the two-byte character
+  json j;
+  strbuf b = {};
+  recent_json(("commit:h\x1f" + author + "\x1f" "d\x1f" + summary + "\nM\tpages/p.wiki\n").c_str(), &b);
+  std::string raw(b.data, b.len);
+  strbuf_release(&b);
+  EXPECT_NE(raw.find("\"author\":\"" + author.substr(0, 255) + "\""), std::string::npos);
+  EXPECT_NE(raw.find("\"summary\":\"" + summary.substr(0, 511) + "\""), std::string::npos);
+  EXPECT_EQ(raw.find(summary.substr(0, 512)), std::string::npos);
+}
