@@ -1,0 +1,17 @@
+// The handlers behind the command table; each returns the exit status.
+#pragma once
+
+#include "cli.h"
+
+int cmd_init(const Parsed &p);
+int cmd_save(const Parsed &p);
+int cmd_cat(const Parsed &p);
+int cmd_rm(const Parsed &p);
+int cmd_ls(const Parsed &p);
+int cmd_log(const Parsed &p);
+int cmd_show(const Parsed &p);
+int cmd_diff(const Parsed &p);
+int cmd_revert(const Parsed &p);
+int cmd_recent(const Parsed &p);
+int cmd_version(const Parsed &p);
+int cmd_help(const Parsed &p);

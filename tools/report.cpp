@@ -1,0 +1,183 @@
+#include "report.h"
+
+#include <string.h>
+
+namespace {
+
+struct Cursor {
+  const char *p;
+  std::string *error;
+};
+
+void skip_space(Cursor *c) {
+  while (*c->p == ' ' || *c->p == '\t' || *c->p == '\n' || *c->p == '\r') c->p++;
+}
+
+bool fail(Cursor *c, const char *what) {
+  *c->error = what;
+  return false;
+}
+
+void put_utf8(std::string *out, unsigned cp) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool read_hex4(Cursor *c, unsigned *out) {
+  unsigned v = 0;
+  for (int i = 0; i < 4; i++) {
+    char ch = c->p[i];
+    v <<= 4;
+    if (ch >= '0' && ch <= '9') v |= static_cast<unsigned>(ch - '0');
+    else if (ch >= 'a' && ch <= 'f') v |= static_cast<unsigned>(ch - 'a' + 10);
+    else if (ch >= 'A' && ch <= 'F') v |= static_cast<unsigned>(ch - 'A' + 10);
+    else return fail(c, "bad \\u escape");
+  }
+  c->p += 4;
+  *out = v;
+  return true;
+}
+
+// Bytes other than escapes are copied unchanged: the library passes page
+// names and subjects through without checking their encoding.
+bool read_string(Cursor *c, std::string *out) {
+  if (*c->p != '"') return fail(c, "expected a string");
+  c->p++;
+  for (;;) {
+    char ch = *c->p;
+    if (ch == '\0') return fail(c, "unterminated string");
+    c->p++;
+    if (ch == '"') return true;
+    if (ch != '\\') {
+      out->push_back(ch);
+      continue;
+    }
+    char e = *c->p++;
+    switch (e) {
+      case '"': out->push_back('"'); break;
+      case '\\': out->push_back('\\'); break;
+      case '/': out->push_back('/'); break;
+      case 'b': out->push_back('\b'); break;
+      case 'f': out->push_back('\f'); break;
+      case 'n': out->push_back('\n'); break;
+      case 'r': out->push_back('\r'); break;
+      case 't': out->push_back('\t'); break;
+      case 'u': {
+        unsigned cp;
+        if (!read_hex4(c, &cp)) return false;
+        if (cp >= 0xD800 && cp < 0xDC00 && c->p[0] == '\\' && c->p[1] == 'u') {
+          Cursor look = {c->p + 2, c->error};
+          unsigned low;
+          if (read_hex4(&look, &low) && low >= 0xDC00 && low < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            c->p = look.p;
+          }
+        }
+        if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;  // a lone surrogate
+        put_utf8(out, cp);
+        break;
+      }
+      default:
+        return fail(c, "bad escape");
+    }
+  }
+}
+
+bool read_number(Cursor *c, std::string *out) {
+  const char *start = c->p;
+  if (*c->p == '-') c->p++;
+  if (!(*c->p >= '0' && *c->p <= '9')) return fail(c, "expected a value");
+  while ((*c->p >= '0' && *c->p <= '9') || *c->p == '.' || *c->p == 'e' || *c->p == 'E' ||
+         *c->p == '+' || *c->p == '-')
+    c->p++;
+  out->assign(start, static_cast<size_t>(c->p - start));
+  return true;
+}
+
+bool read_scalar(Cursor *c, std::string *out) {
+  if (*c->p == '"') return read_string(c, out);
+  for (const char *word : {"true", "false", "null"}) {
+    size_t n = strlen(word);
+    if (strncmp(c->p, word, n) == 0) {
+      out->assign(word);
+      c->p += n;
+      return true;
+    }
+  }
+  return read_number(c, out);
+}
+
+bool read_object(Cursor *c, Row *row) {
+  c->p++;  // the '{'
+  skip_space(c);
+  if (*c->p == '}') {
+    c->p++;
+    return true;
+  }
+  for (;;) {
+    std::pair<std::string, std::string> f;
+    skip_space(c);
+    if (!read_string(c, &f.first)) return false;
+    skip_space(c);
+    if (*c->p++ != ':') return fail(c, "expected ':'");
+    skip_space(c);
+    if (!read_scalar(c, &f.second)) return false;
+    row->fields.push_back(std::move(f));
+    skip_space(c);
+    char ch = *c->p++;
+    if (ch == '}') return true;
+    if (ch != ',') return fail(c, "expected ',' or '}'");
+  }
+}
+
+}  // namespace
+
+const std::string &field(const Row &row, const char *key) {
+  static const std::string s_none;
+  for (const auto &f : row.fields)
+    if (f.first == key) return f.second;
+  return s_none;
+}
+
+bool parse_report(const char *json, std::vector<Row> *rows, std::string *error) {
+  Cursor c = {json ? json : "", error};
+  rows->clear();
+  skip_space(&c);
+  if (*c.p++ != '[') return fail(&c, "expected '['");
+  skip_space(&c);
+  if (*c.p == ']') {
+    c.p++;
+  } else {
+    for (;;) {
+      skip_space(&c);
+      Row row;
+      if (*c.p == '{') {
+        if (!read_object(&c, &row)) return false;
+      } else {
+        row.fields.emplace_back();
+        if (!read_scalar(&c, &row.fields.back().second)) return false;
+      }
+      rows->push_back(std::move(row));
+      skip_space(&c);
+      char ch = *c.p++;
+      if (ch == ']') break;
+      if (ch != ',') return fail(&c, "expected ',' or ']'");
+    }
+  }
+  skip_space(&c);
+  if (*c.p != '\0') return fail(&c, "text after the array");
+  return true;
+}

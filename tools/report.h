@@ -1,0 +1,20 @@
+// Reading the library's JSON reports back into rows for people's output.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// One element of a report: its fields in order, numbers kept as their
+// decimal text. An element that is a bare string (the page list) becomes one
+// field with an empty key.
+struct Row {
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
+// The value of a field, or the empty text when the row lacks it.
+const std::string &field(const Row &row, const char *key);
+
+// Parses an array of strings or of flat objects. Returns false, with *error
+// describing the fault, for any other text.
+bool parse_report(const char *json, std::vector<Row> *rows, std::string *error);
