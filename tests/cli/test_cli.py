@@ -1,0 +1,262 @@
+"""End-to-end tests of the wikidb program on real wikis.
+
+WIKIDB_EXE names the program and WIKIDB_LIBRARY the library, whose own
+results (through the Python bindings on PYTHONPATH) are what the program's
+--json output and error messages must equal.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import wikidb
+
+EXE = os.environ.get("WIKIDB_EXE", "wikidb")
+COMMANDS = ["init", "save", "cat", "rm", "ls", "log", "show", "diff", "revert", "recent",
+            "version", "help"]
+
+
+def run(*args, stdin=b"", cwd=None):
+    p = subprocess.run([EXE, *args], input=stdin, capture_output=True, cwd=cwd, timeout=120)
+    return p.returncode, p.stdout, p.stderr
+
+
+class CliTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="wikidb-cli-")
+        self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
+        self.root = os.path.join(self.tmp, "wiki")
+        rc, out, err = run("-C", self.root, "init")
+        self.assertEqual((rc, err), (0, b""))
+
+    def w(self, *args, stdin=b""):
+        return run("-C", self.root, *args, stdin=stdin)
+
+    def ok(self, *args, stdin=b""):
+        rc, out, err = self.w(*args, stdin=stdin)
+        self.assertEqual(rc, 0, (args, out, err))
+        self.assertEqual(err, b"", args)
+        return out
+
+    def failed(self, *args, stdin=b""):
+        rc, out, err = self.w(*args, stdin=stdin)
+        self.assertEqual(rc, 1, (args, out, err))
+        self.assertEqual(out, b"", args)
+        self.assertTrue(err.startswith(b"wikidb: ") and err.endswith(b"\n"), err)
+        self.assertEqual(err.count(b"\n"), 1, err)
+        return err[len(b"wikidb: "):-1].decode("utf-8", "surrogateescape")
+
+    def library(self):
+        wiki = wikidb.Wiki(self.root)
+        self.addCleanup(wiki.close)
+        return wiki
+
+    def hashes(self, title=None):
+        return [h["hash"] for h in self.library().get_history(title)]
+
+
+class Pages(CliTest):
+    def test_init_reports_and_repeats(self):
+        self.assertTrue(os.path.isdir(os.path.join(self.root, ".git")))
+        self.assertTrue(os.path.isdir(os.path.join(self.root, "pages")))
+        self.assertEqual(self.ok("init"),
+                         b"Reinitialized existing wiki in %s\n" % os.path.realpath(self.root).encode())
+
+    def test_save_reads_stdin_and_files_byte_for_byte(self):
+        data = b"line one\r\nline two\n\xff\xfe caf\xc3\xa9\tend-without-newline"
+        out = self.ok("save", "Home", stdin=data)
+        self.assertRegex(out, rb"^\[[0-9a-f]{7}\] Update Home\n$")
+        self.assertEqual(self.ok("cat", "Home"), data)
+        with open(os.path.join(self.root, "pages", "Home.wiki"), "rb") as f:
+            self.assertEqual(f.read(), data)
+
+        self.ok("save", "Other", "-", stdin=b"dash\n")
+        self.assertEqual(self.ok("cat", "Other"), b"dash\n")
+        src = os.path.join(self.tmp, "text")
+        with open(src, "wb") as f:
+            f.write(b"from a file\n")
+        self.ok("save", "Other", src, "-m", "From file")
+        self.assertEqual(self.ok("cat", "Other"), b"from a file\n")
+        self.ok("save", "Empty", stdin=b"")
+        self.assertEqual(self.ok("cat", "Empty"), b"")
+
+    def test_save_names_its_commit_or_says_nothing_changed(self):
+        out = self.ok("save", "Home", "-a", "Ada Lovelace", "-m", "Create Home", stdin=b"x")
+        head = self.library().get_history("Home")[0]
+        self.assertEqual(out, b"[%s] Create Home\n" % head["hash"][:7].encode())
+        self.assertEqual(head["author"], "Ada Lovelace")
+        self.assertEqual(self.ok("save", "Home", stdin=b"x"),
+                         b"nothing to commit (Home unchanged)\n")
+        self.assertEqual(len(self.hashes("Home")), 1)
+
+    def test_save_refuses_a_text_holding_nul(self):
+        message = self.failed("save", "Home", stdin=b"before\0after")
+        self.assertIn("NUL byte (at offset 6)", message)
+        self.assertEqual(self.library().list_pages(), [])
+
+    def test_save_of_a_missing_file_fails_without_a_page(self):
+        message = self.failed("save", "Home", os.path.join(self.tmp, "no-such-file"))
+        self.assertIn("no-such-file", message)
+        self.assertEqual(self.library().list_pages(), [])
+
+    def test_rm_and_cat_of_a_removed_page(self):
+        self.ok("save", "Help/Edit", stdin=b"x")
+        out = self.ok("rm", "Help/Edit", "-m", "Drop it")
+        self.assertRegex(out, rb"^\[[0-9a-f]{7}\] Drop it\n$")
+        self.assertEqual(self.failed("cat", "Help/Edit"), "Page not found: Help/Edit")
+        self.assertEqual(self.ok("rm", "Never"), b"nothing to commit (no page Never)\n")
+
+    def test_library_errors_reach_stderr_unchanged(self):
+        with self.assertRaises(wikidb.WikiError) as ctx:
+            self.library().save_page("a/../b", "x")
+        self.assertEqual(self.failed("save", "a/../b", stdin=b"x"), ctx.exception.message)
+        self.ok("save", "Home", stdin=b"x")
+        with self.assertRaises(wikidb.WikiError) as ctx:
+            self.library().get_revision("Home", "0000000")
+        # git's own line feed at the end of the message is not doubled.
+        self.assertEqual(self.failed("show", "Home", "0000000"), ctx.exception.message.rstrip("\n"))
+
+    def test_commands_need_a_wiki_and_do_not_make_one(self):
+        elsewhere = os.path.join(self.tmp, "not-a-wiki")
+        rc, out, err = run("-C", elsewhere, "ls")
+        self.assertEqual((rc, out), (1, b""))
+        self.assertIn(b"not a wiki", err)
+        self.assertFalse(os.path.exists(elsewhere))
+
+    def test_root_defaults_to_the_current_directory(self):
+        rc, out, err = run("save", "Here", stdin=b"x", cwd=self.root)
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(run("ls", cwd=self.root)[1], b"Here\n")
+
+
+class Reports(CliTest):
+    def setUp(self):
+        super().setUp()
+        self.ok("save", "Home", "-a", "Ada", "-m", "First", stdin=b"one\n")
+        self.ok("save", "Home", "-a", "Bob Longname", "-m", "Second", stdin=b"one\ntwo\n")
+        self.ok("save", "Help/Edit", "-m", 'Quote " and tab\there', stdin=b"help\n")
+
+    def test_json_output_is_the_library_text_and_a_newline(self):
+        lib = self.library()
+        cases = [(("ls",), lib.list_pages_json()),
+                 (("ls", "He"), lib.list_pages_json("He")),
+                 (("log", "Home"), lib.get_history_json("Home")),
+                 (("log",), lib.get_history_json()),
+                 (("recent",), lib.get_recent_changes_json()),
+                 (("recent", "-n", "1"), lib.get_recent_changes_json(1))]
+        for args, expected in cases:
+            self.assertEqual(self.ok(*args, "--json"), expected.encode() + b"\n", args)
+        self.assertIn(b'\\"', self.ok("log", "--json"))
+
+    def test_ls_prints_one_name_per_line(self):
+        self.assertEqual(sorted(self.ok("ls").splitlines()), [b"Help/Edit", b"Home"])
+        self.assertEqual(self.ok("ls", "Help"), b"Help/Edit\n")
+        self.assertEqual(self.ok("ls", "Zzz"), b"")
+
+    def test_log_lines_have_short_hashes_and_aligned_columns(self):
+        history = self.library().get_history("Home")
+        lines = self.ok("log", "Home").decode().splitlines()
+        self.assertEqual(len(lines), 2)
+        for line, h in zip(lines, history):
+            self.assertTrue(line.startswith(h["hash"][:7] + "  " + h["date"] + "  "), line)
+            self.assertTrue(line.endswith("  " + h["summary"]), line)
+        self.assertRegex(lines[0], r"  Bob Longname  8 B  Second$")
+        self.assertRegex(lines[1], r"  Ada           4 B  First$")
+        # The whole wiki's log has no size column; control characters in a
+        # subject are shown escaped, keeping one commit to one line.
+        lines = self.ok("log").decode().splitlines()
+        self.assertEqual(len(lines), 3)
+        self.assertTrue(lines[0].endswith('  Wiki User     "Quote \\" and tab\\there"'), lines[0])
+        self.assertTrue(lines[2].endswith("  Ada           First"), lines[2])
+
+    def test_recent_lists_page_changes_with_a_limit(self):
+        lines = self.ok("recent").decode().splitlines()
+        self.assertEqual(len(lines), 3)
+        pages = [re.split(r"  +", line)[3] for line in lines]
+        self.assertEqual(pages, ["Help/Edit", "Home", "Home"])
+        self.assertEqual(len({line.index(p) for line, p in zip(lines, pages)}), 1)
+        self.assertEqual(len(self.ok("recent", "-n", "2").splitlines()), 2)
+        self.assertEqual(len(self.ok("recent", "-n1").splitlines()), 1)
+
+    def test_show_diff_and_revert(self):
+        second, first = self.hashes("Home")
+        self.assertEqual(self.ok("show", "Home", first[:7]), b"one\n")
+        diff = self.ok("diff", "Home", first, second)
+        self.assertEqual(diff, self.library().get_diff("Home", first, second, as_bytes=True))
+        self.assertIn(b"\n+two\n", diff)
+        self.assertEqual(self.ok("diff", "Home", second, second), b"")
+        self.assertIn("nope", self.failed("diff", "Home", "nope", second))
+
+        out = self.ok("revert", "Home", first[:7], "-a", "Carol")
+        self.assertRegex(out, rb"^\[[0-9a-f]{7}\] Rollback Home to %s\n$" % first[:7].encode())
+        self.assertEqual(self.ok("cat", "Home"), b"one\n")
+        self.assertEqual(self.library().get_history("Home")[0]["author"], "Carol")
+        self.assertEqual(self.ok("revert", "Home", first[:7]),
+                         b"nothing to commit (Home already holds its text of %s)\n"
+                         % first[:7].encode())
+        self.assertIn("nope", self.failed("revert", "Home", "nope"))
+
+
+class Usage(unittest.TestCase):
+    def assert_usage(self, *args):
+        rc, out, err = run(*args)
+        self.assertEqual((rc, out), (2, b""), args)
+        self.assertTrue(err.startswith(b"wikidb: "), err)
+        self.assertIn(b"usage: wikidb", err)
+        return err
+
+    def test_usage_errors_exit_2_with_the_usage(self):
+        self.assert_usage()
+        self.assertIn(b"'frobnicate' is not a wikidb command", self.assert_usage("frobnicate"))
+        self.assertIn(b"usage: wikidb [-C ROOT] save", self.assert_usage("save"))
+        self.assert_usage("show", "Home")
+        self.assert_usage("cat", "a", "b")
+        self.assertIn(b"unknown option '--bogus'", self.assert_usage("ls", "--bogus"))
+        self.assert_usage("save", "Home", "-m")
+        self.assert_usage("cat", "Home", "--json")
+        self.assert_usage("recent", "-n", "0")
+        self.assert_usage("recent", "-n", "3x")
+        self.assert_usage("-C")
+        self.assert_usage("--frobnicate")
+
+    def test_every_subcommand_has_help(self):
+        for name in COMMANDS:
+            for flag in ("--help", "-h"):
+                rc, out, err = run(name, flag)
+                self.assertEqual((rc, err), (0, b""), name)
+                self.assertTrue(out.startswith(b"usage: wikidb [-C ROOT] " + name.encode()), out)
+            self.assertEqual(run("help", name)[1], out, name)
+
+    def test_help_documents_every_subcommand(self):
+        rc, out, err = run("help")
+        self.assertEqual((rc, err), (0, b""))
+        for name in COMMANDS:
+            self.assertIn(b"\nusage: wikidb [-C ROOT] " + name.encode(), out)
+            self.assertIn(run(name, "--help")[1], out)
+        self.assertIn(b"NUL", out)
+        self.assertEqual(run("--help")[1], out)
+
+    def test_version_is_the_library_version(self):
+        self.assertEqual(run("version")[1], b"wikidb version %s\n" % wikidb.version().encode())
+        self.assertEqual(run("--version")[1], run("version")[1])
+
+    def test_operands_may_start_with_a_dash_after_double_dash(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.assertEqual(run("-C", tmp, "init")[0], 0)
+            rc, out, err = run("-C", tmp, "save", "--", "-dash", stdin=b"x")
+            self.assertEqual(rc, 0, err)
+            self.assertEqual(run("-C", tmp, "ls")[1], b"-dash\n")
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
+    def test_a_failed_write_is_an_error(self):
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run([EXE, "help"], stdout=full, stderr=subprocess.PIPE)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(b"wikidb: write error", p.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
