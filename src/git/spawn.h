@@ -23,8 +23,13 @@ struct spawn_result {
 };
 
 // Environment variables that would point git at another repository than the
-// one given with -C; they are removed from git's environment.
+// one given with -C, or change how it reads a path; they are removed from
+// git's environment.
 extern const char *const g_git_redirect_vars[];
+
+// Added to git's environment: every path the library passes names exactly
+// that file, so a page titled "*" or "[ab]" never reaches other pages.
+extern const char g_git_literal_pathspecs[];
 
 // Runs git with --no-pager -C root followed by args (null-terminated).
 // Standard output and standard error go, joined, into out, read to the end.

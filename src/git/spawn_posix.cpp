@@ -21,8 +21,13 @@ const char *const g_git_redirect_vars[] = {
     "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
     "GIT_ALTERNATE_OBJECT_DIRECTORIES",
     "GIT_COMMON_DIR",   "GIT_NAMESPACE",
+    // The pathspec modes: the library sets the literal one itself.
+    "GIT_LITERAL_PATHSPECS", "GIT_GLOB_PATHSPECS",
+    "GIT_NOGLOB_PATHSPECS",  "GIT_ICASE_PATHSPECS",
     nullptr,
 };
+
+const char g_git_literal_pathspecs[] = "GIT_LITERAL_PATHSPECS=1";
 
 static bool is_redirect_var(const char *entry) {
   for (const char *const *v = g_git_redirect_vars; *v; v++) {
@@ -32,16 +37,17 @@ static bool is_redirect_var(const char *entry) {
   return false;
 }
 
-// The host's environment less the redirecting variables; null when out of
-// memory. Only the pointer array is allocated.
+// The host's environment less the redirecting variables, plus literal
+// pathspecs; null when out of memory. Only the pointer array is allocated.
 static char **child_environment(void) {
   size_t n = 0;
   for (char **e = environ; e && *e; e++) n++;
-  char **env = static_cast<char **>(malloc((n + 1) * sizeof *env));
+  char **env = static_cast<char **>(malloc((n + 2) * sizeof *env));
   if (!env) return nullptr;
   size_t k = 0;
   for (char **e = environ; e && *e; e++)
     if (!is_redirect_var(*e)) env[k++] = *e;
+  env[k++] = const_cast<char *>(g_git_literal_pathspecs);
   env[k] = nullptr;
   return env;
 }

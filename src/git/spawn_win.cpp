@@ -13,8 +13,13 @@ const char *const g_git_redirect_vars[] = {
     "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
     "GIT_ALTERNATE_OBJECT_DIRECTORIES",
     "GIT_COMMON_DIR",   "GIT_NAMESPACE",
+    // The pathspec modes: the library sets the literal one itself.
+    "GIT_LITERAL_PATHSPECS", "GIT_GLOB_PATHSPECS",
+    "GIT_NOGLOB_PATHSPECS",  "GIT_ICASE_PATHSPECS",
     nullptr,
 };
+
+const char g_git_literal_pathspecs[] = "GIT_LITERAL_PATHSPECS=1";
 
 static bool is_redirect_var(const char *entry) {
   for (const char *const *v = g_git_redirect_vars; *v; v++) {
@@ -24,15 +29,15 @@ static bool is_redirect_var(const char *entry) {
   return false;
 }
 
-// The caller's environment block less the redirecting variables, or null
-// (then the child inherits the block as it is, which is only worse when one
-// of them is set).
+// The caller's environment block less the redirecting variables, plus
+// literal pathspecs, or null (then the child inherits the block as it is).
 static char *child_environment(void) {
   char *block = GetEnvironmentStringsA();
   if (!block) return nullptr;
+  const size_t literal = sizeof g_git_literal_pathspecs;  // with its NUL
   size_t total = 0;
   for (const char *e = block; *e; e += strlen(e) + 1) total += strlen(e) + 1;
-  char *env = static_cast<char *>(malloc(total + 2));
+  char *env = static_cast<char *>(malloc(total + literal + 1));
   if (env) {
     char *w = env;
     for (const char *e = block; *e; e += strlen(e) + 1) {
@@ -41,8 +46,9 @@ static char *child_environment(void) {
       memcpy(w, e, n);
       w += n;
     }
+    memcpy(w, g_git_literal_pathspecs, literal);
+    w += literal;
     *w++ = '\0';
-    if (w == env + 1) *w++ = '\0';  // an empty block still needs two NULs
   }
   FreeEnvironmentStringsA(block);
   return env;
