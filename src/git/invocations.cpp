@@ -47,6 +47,11 @@ int git_checkout(const char *root, const char *commit, const char *path) {
   return run_git(root, args, nullptr);
 }
 
+int git_ls_tracked(const char *root, const char *path, char **out) {
+  const char *args[] = {"ls-files", "--cached", "--", path, nullptr};
+  return run_git(root, args, out);
+}
+
 int git_show(const char *root, const char *object, char **out) {
   const char *args[] = {"show", object, nullptr};
   return run_git(root, args, out);

@@ -19,6 +19,8 @@ int git_commit(const char *root, const char *message, const char *author, char *
 // 0 when the index matches HEAD (nothing staged), 1 when something is staged.
 int git_staged_changes(const char *root);
 int git_checkout(const char *root, const char *commit, const char *path);
+// The index's entry for path: *out is null when the index does not hold it.
+int git_ls_tracked(const char *root, const char *path, char **out);
 
 // Reading the past.
 int git_show(const char *root, const char *object, char **out);

@@ -77,6 +77,14 @@ extern "C" WIKIDB_API const char *wikidb_get_page(wikidb_handle *h, const char *
   return h->page_buf;
 }
 
+// True only when git says for certain that the index holds no such path.
+static bool index_lacks(const char *root, const char *repo_path) {
+  char *out = nullptr;
+  const bool lacks = git_ls_tracked(root, repo_path, &out) == 0 && !out;
+  free(out);
+  return lacks;
+}
+
 extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title, const char *author,
                                              const char *message) {
   clear_error();
@@ -86,12 +94,21 @@ extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title
     return -1;
   }
   wiki_lock lock = writer_begin(h);
-  // rm's verdict is not needed: a missing page simply leaves nothing staged.
-  git_rm(h->root, p.repo);
+  // A missing page makes rm fail and leaves nothing staged: that is success.
+  char rm_message[WIKIDB_ERROR_CAP];
+  const int rm_rc = git_rm(h->root, p.repo);
+  save_error(rm_message);
   pagefs_remove(h->root, p.repo);
   char identity[WIKIDB_AUTHOR_CAP], buf[WIKIDB_MESSAGE_CAP];
   format_author(author, identity);
   int rc = commit_with_acceptance(h, commit_message(message, "Delete %s", title, buf), identity);
+  // But an rm that failed on a page git still tracks (its index locked by
+  // someone else, git not started) leaves the page in the index, and a
+  // commit with "nothing to commit" must not pass that off as a deletion.
+  if (rc == 0 && rm_rc != 0 && !index_lacks(h->root, p.repo)) {
+    restore_error(rm_message);
+    rc = -1;
+  }
   writer_end(&lock);
   return rc;
 }
