@@ -13,6 +13,10 @@
  *  - Every function except wikidb_version, wikidb_last_error and wikidb_close
  *    empties the error message on entry; on failure it leaves one message,
  *    readable with wikidb_last_error.
+ *  - "The git runner's message" below is one of: "CreatePipe failed: CODE",
+ *    "CreateProcessA for git failed: CODE" (git could not be started; CODE
+ *    is the system's error number), "git command failed (exit code N):
+ *    OUTPUT", or "Out of memory reading git output".
  *  - Returned text belongs to the library. The host never frees or writes it.
  *    Each query keeps its latest result in its own slot of the handle; the
  *    pointer stays valid until the same query replaces it on the same handle,
@@ -200,7 +204,8 @@ WIKIDB_API int wikidb_rollback(wikidb_handle *handle, const char *title, const c
  * The three reports return one compact JSON array, owned by the handle in
  * the report's own slot and valid until the same report runs again on the
  * handle. A NULL handle gives the static "[]" with "Invalid handle". When git
- * fails or prints nothing the report is "[]" and no error is recorded.
+ * fails or prints nothing, or memory runs out while the report is made, the
+ * report is "[]" and no error is recorded: a report is whole or empty.
  */
 
 /**

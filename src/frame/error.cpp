@@ -24,4 +24,10 @@ void restore_error(const char saved[WIKIDB_ERROR_CAP]) {
   memcpy(s_last_error, saved, WIKIDB_ERROR_CAP);
 }
 
+static unsigned long s_out_of_memory;
+
+void note_out_of_memory(void) { s_out_of_memory++; }
+
+unsigned long out_of_memory_count(void) { return s_out_of_memory; }
+
 extern "C" WIKIDB_API const char *wikidb_last_error(void) { return s_last_error; }

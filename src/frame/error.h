@@ -15,3 +15,9 @@ void clear_error(void);
 // whose failure must not replace the message the caller already holds.
 void save_error(char out[WIKIDB_ERROR_CAP]);
 void restore_error(const char saved[WIKIDB_ERROR_CAP]);
+
+// Every allocation the library could not make is counted here. An operation
+// that reads the count before and after its work knows whether its result
+// may be missing a part: it then gives its failure value instead.
+void note_out_of_memory(void);
+unsigned long out_of_memory_count(void);

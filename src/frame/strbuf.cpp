@@ -1,26 +1,33 @@
 #include "frame/strbuf.h"
 
+#include "frame/error.h"
+
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+// Grows the block to hold needed bytes; false when it cannot.
+static bool grow(strbuf *buf, size_t needed) {
+  size_t cap = buf->cap == 0 ? 256 : buf->cap;
+  if (buf->cap != 0) {
+    if (cap > SIZE_MAX / 2) return false;
+    cap *= 2;
+  }
+  while (cap < needed) {
+    if (cap > SIZE_MAX / 2) return false;
+    cap *= 2;
+  }
+  char *grown = static_cast<char *>(realloc(buf->data, cap));
+  if (!grown) return false;
+  buf->data = grown;
+  buf->cap = cap;
+  return true;
+}
+
 int strbuf_append(strbuf *buf, const void *bytes, size_t n) {
-  if (n > SIZE_MAX - 1 - buf->len) return -1;
-  size_t needed = buf->len + n + 1;
-  if (buf->cap < needed) {
-    size_t cap = buf->cap == 0 ? 256 : buf->cap;
-    if (buf->cap != 0) {
-      if (cap > SIZE_MAX / 2) return -1;
-      cap *= 2;
-    }
-    while (cap < needed) {
-      if (cap > SIZE_MAX / 2) return -1;
-      cap *= 2;
-    }
-    char *grown = static_cast<char *>(realloc(buf->data, cap));
-    if (!grown) return -1;
-    buf->data = grown;
-    buf->cap = cap;
+  if (n > SIZE_MAX - 1 - buf->len || (buf->cap < buf->len + n + 1 && !grow(buf, buf->len + n + 1))) {
+    note_out_of_memory();
+    return -1;
   }
   if (n) memcpy(buf->data + buf->len, bytes, n);
   buf->len += n;

@@ -12,7 +12,8 @@ struct strbuf {
 };
 
 // Appends n bytes (any values). 0 on success; -1 when the block could not be
-// grown, the record then left exactly as it was.
+// grown, the record then left exactly as it was and the failure counted
+// (out_of_memory_count).
 int strbuf_append(strbuf *buf, const void *bytes, size_t n);
 
 // Appends a NUL-terminated text.

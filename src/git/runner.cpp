@@ -13,6 +13,7 @@ void run_git_set_wait_limit_ms(int ms) { s_wait_limit_ms = ms; }
 int run_git_input(const char *root, const char *const *args, const char *input, size_t input_len,
                   char **out) {
   strbuf output = {};
+  const unsigned long out_of_memory = out_of_memory_count();
   spawn_result r = spawn_git(root, args, input, input_len, &output, s_wait_limit_ms);
   if (r.outcome == SPAWN_PIPE_FAILED) {
     set_error("CreatePipe failed: %lu", r.error);
@@ -21,6 +22,13 @@ int run_git_input(const char *root, const char *const *args, const char *input, 
   }
   if (r.outcome == SPAWN_START_FAILED) {
     set_error("CreateProcessA for git failed: %lu", r.error);
+    strbuf_release(&output);
+    return -1;
+  }
+  // Part of the output could not be kept: a cut text must not pass for
+  // what git printed.
+  if (out_of_memory_count() != out_of_memory) {
+    set_error("Out of memory reading git output");
     strbuf_release(&output);
     return -1;
   }

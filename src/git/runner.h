@@ -8,7 +8,9 @@
 // says which and out is not written). When out is non-null and git ran, *out
 // receives the joined output text, owned by the caller, or null when git
 // printed nothing. A non-zero status leaves "git command failed (exit code
-// N): OUTPUT" in the error slot.
+// N): OUTPUT" in the error slot. When the output could not be kept whole for
+// want of memory, returns -1 with "Out of memory reading git output" and out
+// is not written: a cut output would pass for what git printed.
 int run_git(const char *root, const char *const *args, char **out);
 
 // As run_git, feeding input_len bytes of input to git's standard input.

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "frame/error.h"
 #include "git/spawn.h"
 
 extern char **environ;
@@ -203,6 +204,7 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   close_fd(&pipe_fds[1]);
   close_fd(&in_fds[0]);
   if (err) {
+    if (err == ENOMEM) note_out_of_memory();
     close_fd(&pipe_fds[0]);
     close_fd(&in_fds[1]);
     return {SPAWN_START_FAILED, -1, (unsigned long)err};

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "git/quote.h"
+#include "frame/error.h"
 #include "git/spawn.h"
 
 const char *const g_git_redirect_vars[] = {
@@ -30,7 +31,9 @@ static bool is_redirect_var(const char *entry) {
 }
 
 // The caller's environment block less the redirecting variables, plus
-// literal pathspecs, or null (then the child inherits the block as it is).
+// literal pathspecs, or null when it cannot be made (git is then not
+// started: with the host's block as it is, it could reach another
+// repository or read a title as a wildcard).
 static char *child_environment(void) {
   char *block = GetEnvironmentStringsA();
   if (!block) return nullptr;
@@ -113,9 +116,11 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   ZeroMemory(&pi, sizeof pi);
 
   char *env = child_environment();
-  BOOL started = cmd.data && CreateProcessA(nullptr, cmd.data, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                            env, nullptr, &si, &pi);
-  DWORD start_error = started ? 0 : (cmd.data ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+  BOOL started = cmd.data && env &&
+                 CreateProcessA(nullptr, cmd.data, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, env, nullptr,
+                                &si, &pi);
+  DWORD start_error = started ? 0 : (cmd.data && env ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
+  if (start_error == ERROR_NOT_ENOUGH_MEMORY) note_out_of_memory();
   free(env);
   strbuf_release(&cmd);
   CloseHandle(wr);

@@ -5,7 +5,8 @@
 
 const char g_empty_array[] = "[]";
 
-const char *report_finish(char **slot, strbuf *json) {
+const char *report_finish(char **slot, strbuf *json, unsigned long out_of_memory) {
+  if (out_of_memory_count() != out_of_memory) strbuf_release(json);
   replace_slot(slot, strbuf_detach(json));
   clear_error();
   return *slot ? *slot : g_empty_array;

@@ -6,6 +6,8 @@
 extern const char g_empty_array[];
 
 // Stores the built report in the handle's slot (freeing the old one),
-// empties the error slot and returns the text, or "[]" when nothing could
-// be built at all.
-const char *report_finish(char **slot, strbuf *json);
+// empties the error slot and returns the text. Gives "[]" instead when
+// nothing could be built, or when an allocation failed since the report
+// began (out_of_memory_count was out_of_memory then): a report with a part
+// missing would pass for the whole.
+const char *report_finish(char **slot, strbuf *json, unsigned long out_of_memory);

@@ -50,6 +50,7 @@ static void history_sizes(const char *root, const log_entry *e, size_t n, const 
 
 extern "C" WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *h, const char *title) {
   clear_error();
+  const unsigned long out_of_memory = out_of_memory_count();
   if (!h) {
     set_error("Invalid handle");
     return g_empty_array;
@@ -60,7 +61,7 @@ extern "C" WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *h, cons
   // A title that names no possible page has no history.
   if (!whole_wiki && !page_paths(h->root, title, &p)) {
     strbuf_append(&json, "[]", 2);
-    return report_finish(&h->history_buf, &json);
+    return report_finish(&h->history_buf, &json, out_of_memory);
   }
   char *out = nullptr;
   int rc = git_log_history(h->root, whole_wiki ? nullptr : p.repo, &out);
@@ -69,11 +70,14 @@ extern "C" WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *h, cons
   int64_t *sizes = nullptr;
   if (n && !whole_wiki) {
     sizes = static_cast<int64_t *>(calloc(n, sizeof *sizes));
-    if (sizes) history_sizes(h->root, entries, n, p.repo, sizes);
+    if (sizes)
+      history_sizes(h->root, entries, n, p.repo, sizes);
+    else
+      note_out_of_memory();
   }
   history_json(entries, n, sizes, &json);
   free(sizes);
   free(entries);
   free(out);
-  return report_finish(&h->history_buf, &json);
+  return report_finish(&h->history_buf, &json, out_of_memory);
 }

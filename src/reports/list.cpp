@@ -8,6 +8,7 @@
 
 extern "C" WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *h, const char *prefix) {
   clear_error();
+  const unsigned long out_of_memory = out_of_memory_count();
   if (!h) {
     set_error("Invalid handle");
     return g_empty_array;
@@ -17,5 +18,5 @@ extern "C" WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *h, const
   strbuf json = {};
   list_json(rc == 0 ? out : nullptr, prefix, &json);
   free(out);
-  return report_finish(&h->list_buf, &json);
+  return report_finish(&h->list_buf, &json, out_of_memory);
 }

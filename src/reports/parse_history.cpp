@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "frame/error.h"
 #include "reports/json.h"
 #include "reports/parse.h"
 
@@ -27,7 +28,10 @@ size_t parse_history_log(const char *text, log_entry **entries) {
     if (n == cap) {
       size_t grown = cap ? cap * 2 : 64;
       log_entry *more = static_cast<log_entry *>(realloc(*entries, grown * sizeof **entries));
-      if (!more) break;  // report what fitted
+      if (!more) {
+        note_out_of_memory();
+        break;
+      }
       *entries = more;
       cap = grown;
     }

@@ -8,6 +8,7 @@
 
 extern "C" WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *h, int limit) {
   clear_error();
+  const unsigned long out_of_memory = out_of_memory_count();
   if (!h) {
     set_error("Invalid handle");
     return g_empty_array;
@@ -17,5 +18,5 @@ extern "C" WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *
   strbuf json = {};
   recent_json(rc == 0 ? out : nullptr, &json);
   free(out);
-  return report_finish(&h->recent_buf, &json);
+  return report_finish(&h->recent_buf, &json, out_of_memory);
 }
