@@ -31,6 +31,10 @@ extern const char *const g_git_redirect_vars[];
 // that file, so a page titled "*" or "[ab]" never reaches other pages.
 extern const char g_git_literal_pathspecs[];
 
+// Whether an environment entry "NAME=VALUE" sets one of g_git_redirect_vars;
+// ignore_case for Windows, where variable names are case-insensitive.
+bool is_redirect_var(const char *entry, bool ignore_case);
+
 // Runs git with --no-pager -C root followed by args (null-terminated).
 // Standard output and standard error go, joined, into out, read to the end.
 // When input is non-null, its input_len bytes are written to git's standard

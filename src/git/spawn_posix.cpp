@@ -17,27 +17,6 @@
 
 extern char **environ;
 
-const char *const g_git_redirect_vars[] = {
-    "GIT_DIR",          "GIT_WORK_TREE",
-    "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
-    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
-    "GIT_COMMON_DIR",   "GIT_NAMESPACE",
-    // The pathspec modes: the library sets the literal one itself.
-    "GIT_LITERAL_PATHSPECS", "GIT_GLOB_PATHSPECS",
-    "GIT_NOGLOB_PATHSPECS",  "GIT_ICASE_PATHSPECS",
-    nullptr,
-};
-
-const char g_git_literal_pathspecs[] = "GIT_LITERAL_PATHSPECS=1";
-
-static bool is_redirect_var(const char *entry) {
-  for (const char *const *v = g_git_redirect_vars; *v; v++) {
-    size_t n = strlen(*v);
-    if (strncmp(entry, *v, n) == 0 && entry[n] == '=') return true;
-  }
-  return false;
-}
-
 // The host's environment less the redirecting variables, plus literal
 // pathspecs; null when out of memory. Only the pointer array is allocated.
 static char **child_environment(void) {
@@ -47,7 +26,7 @@ static char **child_environment(void) {
   if (!env) return nullptr;
   size_t k = 0;
   for (char **e = environ; e && *e; e++)
-    if (!is_redirect_var(*e)) env[k++] = *e;
+    if (!is_redirect_var(*e, false)) env[k++] = *e;
   env[k++] = const_cast<char *>(g_git_literal_pathspecs);
   env[k] = nullptr;
   return env;

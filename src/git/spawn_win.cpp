@@ -9,27 +9,6 @@
 #include "frame/error.h"
 #include "git/spawn.h"
 
-const char *const g_git_redirect_vars[] = {
-    "GIT_DIR",          "GIT_WORK_TREE",
-    "GIT_INDEX_FILE",   "GIT_OBJECT_DIRECTORY",
-    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
-    "GIT_COMMON_DIR",   "GIT_NAMESPACE",
-    // The pathspec modes: the library sets the literal one itself.
-    "GIT_LITERAL_PATHSPECS", "GIT_GLOB_PATHSPECS",
-    "GIT_NOGLOB_PATHSPECS",  "GIT_ICASE_PATHSPECS",
-    nullptr,
-};
-
-const char g_git_literal_pathspecs[] = "GIT_LITERAL_PATHSPECS=1";
-
-static bool is_redirect_var(const char *entry) {
-  for (const char *const *v = g_git_redirect_vars; *v; v++) {
-    size_t n = strlen(*v);
-    if (_strnicmp(entry, *v, n) == 0 && entry[n] == '=') return true;
-  }
-  return false;
-}
-
 // The caller's environment block less the redirecting variables, plus
 // literal pathspecs, or null when it cannot be made (git is then not
 // started: with the host's block as it is, it could reach another
@@ -37,14 +16,14 @@ static bool is_redirect_var(const char *entry) {
 static char *child_environment(void) {
   char *block = GetEnvironmentStringsA();
   if (!block) return nullptr;
-  const size_t literal = sizeof g_git_literal_pathspecs;  // with its NUL
+  const size_t literal = strlen(g_git_literal_pathspecs) + 1;  // with its NUL
   size_t total = 0;
   for (const char *e = block; *e; e += strlen(e) + 1) total += strlen(e) + 1;
   char *env = static_cast<char *>(malloc(total + literal + 1));
   if (env) {
     char *w = env;
     for (const char *e = block; *e; e += strlen(e) + 1) {
-      if (is_redirect_var(e)) continue;
+      if (is_redirect_var(e, true)) continue;
       size_t n = strlen(e) + 1;
       memcpy(w, e, n);
       w += n;

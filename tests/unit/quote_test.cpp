@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "git/quote.h"
+#include "git/spawn.h"
 
 // The argument splitting rules of the Windows C runtime (CommandLineToArgvW
 // for arguments after the program name): the other side of win_quote_arg.
@@ -88,4 +89,20 @@ TEST(WinQuote, EveryNastyArgumentSurvivesTheRoundTrip) {
   EXPECT_EQ(back[2], "-C");
   EXPECT_EQ(back[3], "C:\\wiki root\\");
   for (size_t i = 0; i < nasty.size(); i++) EXPECT_EQ(back[i + 4], nasty[i]) << "argument " << i;
+}
+
+// The variables kept from git's environment, by exact name only, and by
+// name in any letter case where the system treats names so.
+TEST(ChildEnvironment, RedirectingVariablesAreKnownByNameAlone) {
+  EXPECT_TRUE(is_redirect_var("GIT_DIR=/elsewhere", false));
+  EXPECT_TRUE(is_redirect_var("GIT_WORK_TREE=", false));
+  EXPECT_TRUE(is_redirect_var("GIT_GLOB_PATHSPECS=1", false));
+  EXPECT_FALSE(is_redirect_var("GIT_DIRECTORY=/x", false));  // a longer name
+  EXPECT_FALSE(is_redirect_var("GIT_DI=/x", false));         // a shorter one
+  EXPECT_FALSE(is_redirect_var("GIT_DIR", false));           // no value sign
+  EXPECT_FALSE(is_redirect_var("GIT_AUTHOR_NAME=Ann", false));
+  EXPECT_FALSE(is_redirect_var("git_dir=/x", false));
+  EXPECT_TRUE(is_redirect_var("git_dir=/x", true));
+  EXPECT_TRUE(is_redirect_var("Git_Index_File=i", true));
+  EXPECT_FALSE(is_redirect_var("git_dirx=/x", true));
 }
