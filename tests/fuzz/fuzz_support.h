@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
@@ -257,6 +258,37 @@ inline bool has_keys(const jvalue &v, std::initializer_list<const char *> keys) 
   for (const char *key : keys)
     if (v.members[k++].first != key) return false;
   return true;
+}
+
+// A second opinion on a report: when its text is UTF-8, a general JSON
+// parser must read it too, to the same values in the same order.
+inline bool same_value(const nlohmann::ordered_json &n, const jvalue &v) {
+  switch (v.kind) {
+    case jvalue::STRING: return n.is_string() && n.get<std::string>() == v.str;
+    case jvalue::NUMBER: return n.is_number_integer() && n.get<int64_t>() == v.num;
+    case jvalue::ARRAY:
+      if (!n.is_array() || n.size() != v.items.size()) return false;
+      for (size_t i = 0; i < v.items.size(); i++)
+        if (!same_value(n[i], v.items[i])) return false;
+      return true;
+    case jvalue::OBJECT: {
+      if (!n.is_object() || n.size() != v.members.size()) return false;
+      size_t i = 0;
+      for (auto it = n.begin(); it != n.end(); ++it, ++i)
+        if (it.key() != v.members[i].first || !same_value(it.value(), v.members[i].second)) return false;
+      return true;
+    }
+  }
+  return false;
+}
+
+inline void check_report_json(const std::string &json, jvalue *v) {
+  FUZZ_CHECK(parse_json(json, v));
+  if (valid_utf8(json)) {
+    nlohmann::ordered_json n = nlohmann::ordered_json::parse(json, nullptr, false);
+    FUZZ_CHECK(!n.is_discarded());
+    FUZZ_CHECK(same_value(n, *v));
+  }
 }
 
 // ---- git's quoted paths, read and written independently -------------------
