@@ -22,6 +22,13 @@ bool fs_exists(const char *path) {
 
 void fs_mkdir(const char *path) { mkdir(path, 0777); }
 
+bool fs_mtime(const char *path, int64_t *seconds) {
+  struct stat st;
+  if (stat(path, &st) != 0) return false;
+  *seconds = (int64_t)st.st_mtime;
+  return true;
+}
+
 void fs_sleep_ms(int ms) {
   struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

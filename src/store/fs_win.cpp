@@ -15,6 +15,15 @@ bool fs_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FI
 
 void fs_mkdir(const char *path) { CreateDirectoryA(path, nullptr); }
 
+bool fs_mtime(const char *path, int64_t *seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return false;
+  // 100 ns steps since 1601, to seconds since 1970.
+  uint64_t t = ((uint64_t)a.ftLastWriteTime.dwHighDateTime << 32) | a.ftLastWriteTime.dwLowDateTime;
+  *seconds = (int64_t)(t / 10000000ULL) - 11644473600LL;
+  return true;
+}
+
 void fs_sleep_ms(int ms) { Sleep((DWORD)ms); }
 
 // Forms root\rel with native separators; false when it does not fit.

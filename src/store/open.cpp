@@ -4,6 +4,7 @@
 
 #include "frame/error.h"
 #include "git/invocations.h"
+#include "store/commit.h"
 #include "store/fs.h"
 #include "store/handle.h"
 #include "store/mkdir.h"
@@ -64,6 +65,10 @@ extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
     return nullptr;
   }
   git_write_settings(h->root);
+  // A wiki made or grown by other means (an import, plain git, handles
+  // closed before their own refresh) gets its graph here, so that page
+  // histories stay fast; a failure leaves the slot as the settings left it.
+  if (commit_graph_behind(h->root)) git_update_commit_graph(h->root);
   return h;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/strbuf.h"
+#include "git/invocations.h"
 #include "reports/history.h"
 #include "testutil.h"
 #include "wiki_fixture.h"
@@ -150,6 +152,22 @@ TEST_F(Reports, BatchedSizesEqualTheOneByOneSizes) {
     EXPECT_EQ(sizes[1], 0);
     EXPECT_EQ(sizes[2], 0);
     EXPECT_GT(sizes[0], 0);
+
+    // The whole report rebuilt from git's log with those sizes: the same
+    // text, byte for byte.
+    char *log = nullptr;
+    ASSERT_EQ(git_log_history(root_.c_str(), repo.c_str(), &log), 0);
+    log_entry *parsed = nullptr;
+    size_t n = parse_history_log(log, &parsed);
+    ASSERT_EQ(n, h.size()) << t;
+    std::vector<int64_t> slow(n);
+    history_sizes_one_by_one(root_.c_str(), parsed, n, repo.c_str(), slow.data());
+    strbuf rebuilt = {};
+    history_json(parsed, n, slow.data(), &rebuilt);
+    EXPECT_EQ(std::string(rebuilt.data, rebuilt.len), report) << t;
+    strbuf_release(&rebuilt);
+    free(parsed);
+    free(log);
   }
 }
 
