@@ -35,6 +35,17 @@ int strbuf_append(strbuf *buf, const void *bytes, size_t n) {
   return 0;
 }
 
+int strbuf_reserve(strbuf *buf, size_t len) {
+  if (len == SIZE_MAX) return -1;
+  if (buf->cap >= len + 1) return 0;
+  char *grown = static_cast<char *>(realloc(buf->data, len + 1));
+  if (!grown) return -1;
+  if (!buf->data) grown[0] = '\0';
+  buf->data = grown;
+  buf->cap = len + 1;
+  return 0;
+}
+
 int strbuf_append_str(strbuf *buf, const char *text) { return strbuf_append(buf, text, strlen(text)); }
 
 char *strbuf_detach(strbuf *buf) {

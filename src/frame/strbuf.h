@@ -16,6 +16,11 @@ struct strbuf {
 // (out_of_memory_count).
 int strbuf_append(strbuf *buf, const void *bytes, size_t n);
 
+// Makes room for a text of len bytes in one block, so that appends up to it
+// never move the text. 0 on success; -1, the record unchanged and nothing
+// counted, when the block cannot be had (appends then grow it as usual).
+int strbuf_reserve(strbuf *buf, size_t len);
+
 // Appends a NUL-terminated text.
 int strbuf_append_str(strbuf *buf, const char *text);
 

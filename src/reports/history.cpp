@@ -64,20 +64,31 @@ extern "C" WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *h, cons
     return report_finish(&h->history_buf, &json, out_of_memory);
   }
   char *out = nullptr;
-  int rc = git_log_history(h->root, whole_wiki ? nullptr : p.repo, &out);
-  log_entry *entries = nullptr;
-  size_t n = rc == 0 ? parse_history_log(out, &entries) : 0;
-  int64_t *sizes = nullptr;
-  if (n && !whole_wiki) {
-    sizes = static_cast<int64_t *>(calloc(n, sizeof *sizes));
-    if (sizes)
-      history_sizes(h->root, entries, n, p.repo, sizes);
-    else
-      note_out_of_memory();
+  if (git_log_history(h->root, whole_wiki ? nullptr : p.repo, &out) != 0) {
+    free(out);
+    out = nullptr;
   }
-  history_json(entries, n, sizes, &json);
+  // The log stays beside the JSON made from it: give back its slack.
+  if (out) {
+    char *fit = static_cast<char *>(realloc(out, strlen(out) + 1));
+    if (fit) out = fit;
+  }
+  int64_t *sizes = nullptr;
+  size_t n = 0;
+  if (out && !whole_wiki) {
+    log_entry *entries = nullptr;
+    n = parse_history_log(out, &entries);
+    if (n) {
+      sizes = static_cast<int64_t *>(calloc(n, sizeof *sizes));
+      if (sizes)
+        history_sizes(h->root, entries, n, p.repo, sizes);
+      else
+        note_out_of_memory();
+    }
+    free(entries);
+  }
+  history_json_from_log(out, sizes, n, &json);
   free(sizes);
-  free(entries);
   free(out);
   return report_finish(&h->history_buf, &json, out_of_memory);
 }

@@ -34,3 +34,12 @@ int strbuf_append_json_bytes(strbuf *buf, const char *bytes, size_t n) {
 int strbuf_append_json_str(strbuf *buf, const char *text) {
   return strbuf_append_json_bytes(buf, text, strlen(text));
 }
+
+size_t json_bytes_length(const char *bytes, size_t n) {
+  size_t len = 2;
+  for (size_t i = 0; i < n; i++) {
+    const char *esc = escape_of((unsigned char)bytes[i]);
+    len += esc ? strlen(esc) : 1;
+  }
+  return len;
+}

@@ -12,3 +12,6 @@ int strbuf_append_json_str(strbuf *buf, const char *text);
 
 // The same for n bytes that hold no 0 byte.
 int strbuf_append_json_bytes(strbuf *buf, const char *bytes, size_t n);
+
+// The length of what strbuf_append_json_bytes appends for these bytes.
+size_t json_bytes_length(const char *bytes, size_t n);

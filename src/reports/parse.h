@@ -32,6 +32,12 @@ size_t parse_history_log(const char *text, log_entry **entries);
 // be null for all zeros.
 void history_json(const log_entry *entries, size_t n, const int64_t *sizes, strbuf *out);
 
+// The same text as parse_history_log then history_json, written straight
+// from the log in a block of its exact size: the largest histories then
+// hold no entry array beside their JSON. sizes (n of them, or null) go to
+// the elements in order; elements past n get 0.
+void history_json_from_log(const char *text, const int64_t *sizes, size_t n, strbuf *out);
+
 // The size at the start of "cat-file -s" output: optional blanks and sign,
 // then decimal digits; 0 without digits.
 int64_t parse_size(const char *text);

@@ -12,19 +12,30 @@ static const char *next_unit_sep(const char *p, const char *end) {
   return static_cast<const char *>(memchr(p, 0x1f, (size_t)(end - p)));
 }
 
+// One log line as an entry: false for a line the history skips.
+static bool parse_history_line(span line, log_entry *e) {
+  // A carriage return ending the line stays in the summary.
+  if (line.n && line.p[0] == '\r') line = {line.p + 1, line.n - 1};
+  if (line.n == 0) return false;
+  const char *end = line.p + line.n;
+  const char *s1 = next_unit_sep(line.p, end);
+  const char *s2 = s1 ? next_unit_sep(s1 + 1, end) : nullptr;
+  const char *s3 = s2 ? next_unit_sep(s2 + 1, end) : nullptr;
+  if (!s3) return false;
+  *e = {{line.p, (size_t)(s1 - line.p)},
+        {s1 + 1, (size_t)(s2 - s1 - 1)},
+        {s2 + 1, (size_t)(s3 - s2 - 1)},
+        {s3 + 1, (size_t)(end - s3 - 1)}};
+  return true;
+}
+
 size_t parse_history_log(const char *text, log_entry **entries) {
   *entries = nullptr;
   size_t n = 0, cap = 0;
   span line;
+  log_entry e;
   while (next_line(&text, &line)) {
-    // A carriage return ending the line stays in the summary.
-    if (line.n && line.p[0] == '\r') line = {line.p + 1, line.n - 1};
-    if (line.n == 0) continue;
-    const char *end = line.p + line.n;
-    const char *s1 = next_unit_sep(line.p, end);
-    const char *s2 = s1 ? next_unit_sep(s1 + 1, end) : nullptr;
-    const char *s3 = s2 ? next_unit_sep(s2 + 1, end) : nullptr;
-    if (!s3) continue;
+    if (!parse_history_line(line, &e)) continue;
     if (n == cap) {
       size_t grown = cap ? cap * 2 : 64;
       log_entry *more = static_cast<log_entry *>(realloc(*entries, grown * sizeof **entries));
@@ -35,12 +46,13 @@ size_t parse_history_log(const char *text, log_entry **entries) {
       *entries = more;
       cap = grown;
     }
-    (*entries)[n++] = {{line.p, (size_t)(s1 - line.p)},
-                       {s1 + 1, (size_t)(s2 - s1 - 1)},
-                       {s2 + 1, (size_t)(s3 - s2 - 1)},
-                       {s3 + 1, (size_t)(end - s3 - 1)}};
+    (*entries)[n++] = e;
   }
   return n;
+}
+
+static int size_fragment(char (&buf)[64], int64_t size) {
+  return snprintf(buf, sizeof buf, ",\"size\":%" PRId64 "}", size);
 }
 
 static void append_commit_fields(strbuf *out, const span &hash, const span &author,
@@ -62,8 +74,37 @@ void history_json(const log_entry *entries, size_t n, const int64_t *sizes, strb
     if (i) strbuf_append(out, ",", 1);
     append_commit_fields(out, e.hash, e.author, e.date, e.summary);
     char size[64];
-    int len = snprintf(size, sizeof size, ",\"size\":%" PRId64 "}", sizes ? sizes[i] : (int64_t)0);
+    int len = size_fragment(size, sizes ? sizes[i] : (int64_t)0);
     strbuf_append(out, size, (size_t)len);
+  }
+  strbuf_append(out, "]", 1);
+}
+
+void history_json_from_log(const char *text, const int64_t *sizes, size_t n, strbuf *out) {
+  // First the exact length, so the text is made in one block.
+  size_t len = 2, count = 0;
+  span line;
+  log_entry e;
+  char size[64];
+  for (const char *p = text; next_line(&p, &line);) {
+    if (!parse_history_line(line, &e)) continue;
+    len += (count ? 1 : 0) + 8 + json_bytes_length(e.hash.p, e.hash.n) + 10 +
+           json_bytes_length(e.author.p, e.author.n) + 8 + json_bytes_length(e.date.p, e.date.n) +
+           11 + json_bytes_length(e.summary.p, e.summary.n) +
+           (size_t)size_fragment(size, sizes && count < n ? sizes[count] : 0);
+    count++;
+  }
+  // Without the block the appends grow it as usual.
+  strbuf_reserve(out, out->len + len);
+  strbuf_append(out, "[", 1);
+  count = 0;
+  for (const char *p = text; next_line(&p, &line);) {
+    if (!parse_history_line(line, &e)) continue;
+    if (count) strbuf_append(out, ",", 1);
+    append_commit_fields(out, e.hash, e.author, e.date, e.summary);
+    int k = size_fragment(size, sizes && count < n ? sizes[count] : 0);
+    strbuf_append(out, size, (size_t)k);
+    count++;
   }
   strbuf_append(out, "]", 1);
 }

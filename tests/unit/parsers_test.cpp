@@ -92,6 +92,42 @@ TEST(HistoryParser, FieldsAndSkippedLines) {
   strbuf_release(&b);
 }
 
+TEST(HistoryParser, StraightFromTheLogIsTheSameTextInAnExactBlock) {
+  const char *log =
+      "h1\x1f" "Ann\x1f" "2026-01-02 03:04:05 +0000\x1f" "First \"q\" caf\xc3\xa9\n"
+      "\n"
+      "\r\n"
+      "short\x1f" "only\x1f" "two\n"
+      "h2\x1f" "B\\b\x01\x1f" "d2\x1f" "sum\x1f" "with\ttab\x1f" "seps\r\n"
+      "\rh3\x1f\x1f\x1f\n"
+      "h4\x1f" "Eve\x1f" "d4\x1f" "last, no line feed";
+  auto e = entries_of(log);
+  ASSERT_EQ(e.size(), 4u);
+  const int64_t sizes[4] = {12, 0, -7, 3000000000LL};
+  for (size_t given : {4, 2, 0}) {
+    strbuf expect = {}, got = {};
+    history_json(e.data(), e.size(), nullptr, &expect);
+    if (given) {
+      // Elements past the sizes given carry 0.
+      std::vector<int64_t> padded(sizes, sizes + given);
+      padded.resize(e.size(), 0);
+      strbuf_release(&expect);
+      history_json(e.data(), e.size(), padded.data(), &expect);
+    }
+    history_json_from_log(log, given ? sizes : nullptr, given, &got);
+    EXPECT_EQ(std::string(got.data, got.len), std::string(expect.data, expect.len)) << given;
+    EXPECT_EQ(got.cap, got.len + 1) << "one block of the exact size";
+    strbuf_release(&expect);
+    strbuf_release(&got);
+  }
+  for (const char *empty : {(const char *)nullptr, "", "\n\r\nno separators\n"}) {
+    strbuf got = {};
+    history_json_from_log(empty, nullptr, 0, &got);
+    EXPECT_EQ(std::string(got.data, got.len), "[]");
+    strbuf_release(&got);
+  }
+}
+
 TEST(HistoryParser, SizeText) {
   EXPECT_EQ(parse_size("123\n"), 123);
   EXPECT_EQ(parse_size("  +7x"), 7);
