@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <stdlib.h>
@@ -181,6 +182,29 @@ TEST_F(RunnerTest, GitStillRunningAfterTheWaitIsEndedAndReaped) {
   EXPECT_EQ(r.text(), "started\n");
   EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 259): started\n");
   EXPECT_EQ(testutil::child_process_count(), children);  // no zombie, no orphan of ours
+  free(r.out);
+}
+
+TEST_F(RunnerTest, GitExitingAfterClosingItsOutputGivesItsStatus) {
+  // The wait for the exit must end at the exit, with its real status.
+  FakeGit fake("echo closing; exec >/dev/null 2>&1; sleep 0.3; exit 3");
+  GitRun r = run(tmp_.path(), {"x"});
+  EXPECT_EQ(r.rc, 3);
+  EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 3): closing\n");
+  free(r.out);
+}
+
+TEST_F(RunnerTest, HostIgnoringChildSignalsDoesNotStallTheRun) {
+  // Children are then reaped by the system and no status is left to read:
+  // the run takes the output as it is instead of ending in the wait's limit.
+  FakeGit fake("echo done");
+  struct sigaction ignore = {}, old = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &old);
+  GitRun r = run(tmp_.path(), {"x"});
+  sigaction(SIGCHLD, &old, nullptr);
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.text(), "done\n");
   free(r.out);
 }
 
