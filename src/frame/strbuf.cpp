@@ -24,11 +24,16 @@ static bool grow(strbuf *buf, size_t needed) {
   return true;
 }
 
-int strbuf_append(strbuf *buf, const void *bytes, size_t n) {
+char *strbuf_room(strbuf *buf, size_t n) {
   if (n > SIZE_MAX - 1 - buf->len || (buf->cap < buf->len + n + 1 && !grow(buf, buf->len + n + 1))) {
     note_out_of_memory();
-    return -1;
+    return nullptr;
   }
+  return buf->data + buf->len;
+}
+
+int strbuf_append(strbuf *buf, const void *bytes, size_t n) {
+  if (!strbuf_room(buf, n)) return -1;
   if (n) memcpy(buf->data + buf->len, bytes, n);
   buf->len += n;
   buf->data[buf->len] = '\0';

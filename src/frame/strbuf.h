@@ -16,6 +16,12 @@ struct strbuf {
 // (out_of_memory_count).
 int strbuf_append(strbuf *buf, const void *bytes, size_t n);
 
+// Makes room for n more bytes after the text and its NUL, growing the block
+// as strbuf_append does. Returns where they go, for the caller to write and
+// then add n to len and put the NUL back; null, the record unchanged and the
+// failure counted, when the block could not be grown.
+char *strbuf_room(strbuf *buf, size_t n);
+
 // Makes room for a text of len bytes in one block, so that appends up to it
 // never move the text. 0 on success; -1, the record unchanged and nothing
 // counted, when the block cannot be had (appends then grow it as usual).

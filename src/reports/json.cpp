@@ -1,5 +1,6 @@
 #include "reports/json.h"
 
+#include <stdint.h>
 #include <string.h>
 
 // How each byte below 0x20, the quote and the backslash is written; 0 means
@@ -17,10 +18,26 @@ static const char *escape_of(unsigned char c) {
   return nullptr;
 }
 
+static bool is_escaped(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
 int strbuf_append_json_bytes(strbuf *buf, const char *bytes, size_t n) {
+  size_t plain = 0;
+  while (plain < n && !is_escaped((unsigned char)bytes[plain])) plain++;
+  // Names, dates and summaries rarely need an escape: such a text goes in
+  // as one piece, quotes included.
+  if (plain == n && n < SIZE_MAX - 2) {
+    char *p = strbuf_room(buf, n + 2);
+    if (!p) return -1;
+    p[0] = '"';
+    if (n) memcpy(p + 1, bytes, n);
+    p[n + 1] = '"';
+    p[n + 2] = '\0';
+    buf->len += n + 2;
+    return 0;
+  }
   if (strbuf_append(buf, "\"", 1) != 0) return -1;
   size_t run = 0;  // start of the bytes copied unchanged
-  for (size_t i = 0; i < n; i++) {
+  for (size_t i = plain; i < n; i++) {
     const char *esc = escape_of((unsigned char)bytes[i]);
     if (!esc) continue;
     if (i > run && strbuf_append(buf, bytes + run, i - run) != 0) return -1;

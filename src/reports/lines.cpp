@@ -14,21 +14,26 @@ bool next_line(const char **cursor, span *line) {
   return true;
 }
 
-bool page_name_of(span path, strbuf *name) {
-  name->len = 0;
-  if (name->data) name->data[0] = '\0';
-  bool ok = path.n > 0 && path.p[0] == '"' ? cquote_decode(path.p, path.n, name)
-                                           : strbuf_append(name, path.p, path.n) == 0;
-  if (!ok || !name->data) return false;
-  for (char *c = name->data; c < name->data + name->len; c++)
-    if (*c == '\\') *c = '/';
+bool page_name_of(span path, strbuf *scratch, span *name) {
+  span full = path;
+  if (path.n > 0 && path.p[0] == '"') {
+    scratch->len = 0;
+    if (!cquote_decode(path.p, path.n, scratch) || !scratch->data) return false;
+    full = {scratch->data, scratch->len};
+  }
+  if (memchr(full.p, '\\', full.n)) {
+    if (full.p != scratch->data) {
+      scratch->len = 0;
+      if (strbuf_append(scratch, full.p, full.n) != 0) return false;
+      full = {scratch->data, scratch->len};
+    }
+    for (char *c = scratch->data; c < scratch->data + scratch->len; c++)
+      if (*c == '\\') *c = '/';
+  }
   // "pages/" + at least one byte + ".wiki"
   static const char head[] = "pages/", tail[] = ".wiki";
-  if (name->len <= 11 || memcmp(name->data, head, 6) != 0 ||
-      memcmp(name->data + name->len - 5, tail, 5) != 0)
+  if (full.n <= 11 || memcmp(full.p, head, 6) != 0 || memcmp(full.p + full.n - 5, tail, 5) != 0)
     return false;
-  memmove(name->data, name->data + 6, name->len - 11);
-  name->len -= 11;
-  name->data[name->len] = '\0';
+  *name = {full.p + 6, full.n - 11};
   return true;
 }

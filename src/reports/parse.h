@@ -60,5 +60,7 @@ enum { RECENT_HASH_CAP = 128, RECENT_AUTHOR_CAP = 256, RECENT_DATE_CAP = 128, RE
 
 // The page name of a repository path, git-quoted or not: the path must be
 // "pages/NAME.wiki" with a NAME of at least one byte. Backslashes become
-// slashes. Returns false for any other path; name is then undefined.
-bool page_name_of(span path, strbuf *name);
+// slashes. *name points into path when the path is plain (most are, and
+// need no copy), else into scratch. Returns false for any other path;
+// name is then undefined.
+bool page_name_of(span path, strbuf *scratch, span *name);

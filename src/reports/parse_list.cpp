@@ -12,18 +12,19 @@ static span trim_cr(span line) {
 
 void list_json(const char *text, const char *prefix, strbuf *out) {
   const size_t prefix_len = prefix ? strlen(prefix) : 0;
-  strbuf name = {};
+  strbuf scratch = {};
+  span name;
   bool first = true;
   strbuf_append(out, "[", 1);
   span line;
   while (next_line(&text, &line)) {
     line = trim_cr(line);
-    if (line.n == 0 || !page_name_of(line, &name)) continue;
-    if (prefix_len && (name.len < prefix_len || memcmp(name.data, prefix, prefix_len) != 0)) continue;
+    if (line.n == 0 || !page_name_of(line, &scratch, &name)) continue;
+    if (prefix_len && (name.n < prefix_len || memcmp(name.p, prefix, prefix_len) != 0)) continue;
     if (!first) strbuf_append(out, ",", 1);
-    strbuf_append_json_bytes(out, name.data, name.len);
+    strbuf_append_json_bytes(out, name.p, name.n);
     first = false;
   }
   strbuf_append(out, "]", 1);
-  strbuf_release(&name);
+  strbuf_release(&scratch);
 }

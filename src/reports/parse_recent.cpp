@@ -34,7 +34,8 @@ static void read_commit_line(span rest, commit_fields *c) {
 
 void recent_json(const char *text, strbuf *out) {
   commit_fields c = {};
-  strbuf name = {};
+  strbuf scratch = {};
+  span name;
   bool first = true;
   strbuf_append(out, "[", 1);
   span line;
@@ -50,7 +51,7 @@ void recent_json(const char *text, strbuf *out) {
     if (!tab) continue;
     const char *path = tab + 1, *end = line.p + line.n;
     while (path < end && (*path == ' ' || *path == '\t')) path++;
-    if (!page_name_of({path, (size_t)(end - path)}, &name)) continue;
+    if (!page_name_of({path, (size_t)(end - path)}, &scratch, &name)) continue;
     if (!first) strbuf_append(out, ",", 1);
     first = false;
     strbuf_append(out, "{\"hash\":", 8);
@@ -62,9 +63,9 @@ void recent_json(const char *text, strbuf *out) {
     strbuf_append(out, ",\"summary\":", 11);
     strbuf_append_json_str(out, c.summary);
     strbuf_append(out, ",\"page\":", 8);
-    strbuf_append_json_bytes(out, name.data, name.len);
+    strbuf_append_json_bytes(out, name.p, name.n);
     strbuf_append(out, "}", 1);
   }
   strbuf_append(out, "]", 1);
-  strbuf_release(&name);
+  strbuf_release(&scratch);
 }

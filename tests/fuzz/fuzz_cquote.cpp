@@ -26,8 +26,9 @@ static bool page_name(const std::string &path, std::string *name) {
   char *copy = (char *)malloc(path.size() ? path.size() : 1);
   memcpy(copy, path.data(), path.size());
   strbuf b = {};
-  bool ok = page_name_of({copy, path.size()}, &b);
-  if (ok) *name = text_of(b);
+  span got;
+  bool ok = page_name_of({copy, path.size()}, &b, &got);
+  if (ok) *name = std::string(got.p, got.n);
   strbuf_release(&b);
   free(copy);
   return ok;
