@@ -16,10 +16,10 @@ struct strbuf {
 // (out_of_memory_count).
 int strbuf_append(strbuf *buf, const void *bytes, size_t n);
 
-// Makes room for n more bytes after the text and its NUL, growing the block
-// as strbuf_append does. Returns where they go, for the caller to write and
-// then add n to len and put the NUL back; null, the record unchanged and the
-// failure counted, when the block could not be grown.
+// Makes room for n more bytes after the text, and a NUL after them, growing
+// the block as strbuf_append does. Returns where they go: the caller writes
+// them, adds n to len and puts the NUL back. Null, the record unchanged and
+// the failure counted, when the block could not be grown.
 char *strbuf_room(strbuf *buf, size_t n);
 
 // Makes room for a text of len bytes in one block, so that appends up to it
