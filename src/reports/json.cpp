@@ -18,7 +18,7 @@ static const char *escape_of(unsigned char c) {
   return nullptr;
 }
 
-static bool is_escaped(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+static bool is_escaped(unsigned char c) { return escape_of(c) != nullptr; }
 
 int strbuf_append_json_bytes(strbuf *buf, const char *bytes, size_t n) {
   size_t plain = 0;
