@@ -2,7 +2,7 @@
 
 #include "frame/error.h"
 #include "git/invocations.h"
-#include "reports/frame.h"
+#include "reports/envelope.h"
 #include "reports/parse.h"
 #include "store/handle.h"
 

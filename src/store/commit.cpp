@@ -1,100 +1,12 @@
 #include "store/commit.h"
 
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "frame/error.h"
+#include "git/commit_graph.h"
 #include "git/invocations.h"
-
-// The time of a reflog line ("OLD NEW NAME <EMAIL> TIME ZONE\tMESSAGE"), or
-// -1 when it has none.
-static int64_t reflog_line_time(const char *line, const char *end) {
-  const char *tab = static_cast<const char *>(memchr(line, '\t', (size_t)(end - line)));
-  const char *p = tab ? tab : end;
-  while (p > line && p[-1] != ' ') p--;  // the zone
-  if (p == line) return -1;
-  p--;
-  const char *digits_end = p;
-  while (p > line && p[-1] >= '0' && p[-1] <= '9') p--;
-  if (p == digits_end || p == line || p[-1] != ' ') return -1;
-  int64_t t = 0;
-  for (; p < digits_end; p++) t = t * 10 + (*p - '0');
-  return t;
-}
-
-// Lines at the end of HEAD's reflog written after `since`, counted up to
-// `limit`. Only the log's tail is read: when all of it is newer, the count
-// is taken as reached.
-static unsigned reflog_entries_after(const char *root, int64_t since, unsigned limit) {
-  char path[1200];
-  int n = snprintf(path, sizeof path, "%s/.git/logs/HEAD", root);
-  if (n < 0 || (size_t)n >= sizeof path) return 0;
-  FILE *f = fopen(path, "rb");
-  if (!f) return 0;
-  char tail[16384];
-  long start = 0;
-  size_t len = 0;
-  if (fseek(f, 0, SEEK_END) == 0) {
-    long size = ftell(f);
-    if (size > 0) {
-      start = size > (long)sizeof tail ? size - (long)sizeof tail : 0;
-      if (fseek(f, start, SEEK_SET) == 0) len = fread(tail, 1, (size_t)(size - start), f);
-    }
-  }
-  fclose(f);
-  unsigned count = 0;
-  const char *end = tail + len;
-  while (end > tail && end[-1] == '\n') end--;
-  while (end > tail && count < limit) {
-    const char *line = end;
-    while (line > tail && line[-1] != '\n') line--;
-    // The first line of a cut tail is partial.
-    if (line == tail && start > 0) return limit;
-    int64_t t = reflog_line_time(line, end);
-    if (t >= 0 && t <= since) break;
-    if (t > since) count++;
-    end = line;
-    while (end > tail && end[-1] == '\n') end--;
-  }
-  if (end == tail && start > 0 && count < limit) return limit;
-  return count;
-}
-
-// Whether HEAD names a commit: its branch exists (loose or packed), or HEAD
-// is detached.
-static bool head_has_commits(const char *root) {
-  char path[1200], ref[300];
-  int n = snprintf(path, sizeof path, "%s/.git/HEAD", root);
-  if (n < 0 || (size_t)n >= sizeof path) return false;
-  FILE *f = fopen(path, "rb");
-  if (!f) return false;
-  size_t len = fread(ref, 1, sizeof ref - 1, f);
-  fclose(f);
-  ref[len] = '\0';
-  if (strncmp(ref, "ref: ", 5) != 0) return len > 0;
-  ref[strcspn(ref, "\r\n")] = '\0';
-  n = snprintf(path, sizeof path, "%s/.git/%s", root, ref + 5);
-  if (n > 0 && (size_t)n < sizeof path && fs_exists(path)) return true;
-  n = snprintf(path, sizeof path, "%s/.git/packed-refs", root);
-  return n > 0 && (size_t)n < sizeof path && fs_exists(path);
-}
-
-bool commit_graph_behind(const char *root) {
-  char path[1200];
-  int64_t written = 0;
-  // git reads the single graph file before a split chain.
-  int n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graph", root);
-  bool have = n > 0 && (size_t)n < sizeof path && fs_mtime(path, &written);
-  if (!have) {
-    n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/commit-graph-chain", root);
-    have = n > 0 && (size_t)n < sizeof path && fs_mtime(path, &written);
-  }
-  if (!have) return head_has_commits(root);
-  // Commits in the same second as the graph count as in it.
-  return reflog_entries_after(root, written, GRAPH_REFRESH_COMMITS) >= GRAPH_REFRESH_COMMITS;
-}
 
 int commit_with_acceptance(wikidb_handle *h, const char *message, const char *author) {
   char *out = nullptr;
@@ -122,19 +34,3 @@ int commit_with_acceptance(wikidb_handle *h, const char *message, const char *au
   return -1;
 }
 
-wiki_lock writer_begin(const wikidb_handle *h) {
-  wiki_lock lock = wiki_lock_acquire(h->root);
-  char index_lock[1200];
-  int n = snprintf(index_lock, sizeof index_lock, "%s/.git/index.lock", h->root);
-  if (n > 0 && (size_t)n < sizeof index_lock) {
-    int waited = 0;
-    for (int pause = 5; waited < 5000 && fs_exists(index_lock); pause *= 2) {
-      if (pause > 250) pause = 250;
-      fs_sleep_ms(pause);
-      waited += pause;
-    }
-  }
-  return lock;
-}
-
-void writer_end(wiki_lock *lock) { wiki_unlock(lock); }

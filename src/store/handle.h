@@ -20,3 +20,7 @@ struct wikidb_handle {
 
 // Frees the slot's old text and stores the new one (which may be null).
 void replace_slot(char **slot, char *text);
+
+// Creates a directory and its missing parents; paths of 1024 bytes or more
+// are left alone. Reports nothing: a missing directory shows up later.
+void mkdir_p(const char *path);

@@ -5,6 +5,7 @@
 #include "git/invocations.h"
 #include "store/author.h"
 #include "store/commit.h"
+#include "store/writer_lock.h"
 #include "store/handle.h"
 #include "store/paths.h"
 

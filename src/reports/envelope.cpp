@@ -1,4 +1,4 @@
-#include "reports/frame.h"
+#include "reports/envelope.h"
 
 #include "frame/error.h"
 #include "store/handle.h"

@@ -1,4 +1,4 @@
-// What the three reports share: the slot they fill and the fallback "[]".
+// The report envelope: the slot a report fills and its fallback "[]".
 #pragma once
 
 #include "frame/strbuf.h"
