@@ -22,6 +22,21 @@ struct spawn_result {
   unsigned long error;
 };
 
+// What to run: git --no-pager -C root followed by args (null-terminated).
+struct spawn_request {
+  const char *root;
+  const char *const *args;
+  // When non-null, input_len bytes fed to git's standard input while the
+  // output is read; otherwise git's standard input is empty.
+  const char *input;
+  size_t input_len;
+  // Extra "NAME=VALUE" entries for git's environment (null-terminated list,
+  // or null); each replaces any entry of the same name from the host.
+  const char *const *env;
+  // After the end of the output, git is given this long to exit.
+  int wait_ms;
+};
+
 // Environment variables that would point git at another repository than the
 // one given with -C, or change how it reads a path; they are removed from
 // git's environment.
@@ -35,10 +50,11 @@ extern const char g_git_literal_pathspecs[];
 // ignore_case for Windows, where variable names are case-insensitive.
 bool is_redirect_var(const char *entry, bool ignore_case);
 
-// Runs git with --no-pager -C root followed by args (null-terminated).
-// Standard output and standard error go, joined, into out, read to the end.
-// When input is non-null, its input_len bytes are written to git's standard
-// input while the output is read; otherwise git's standard input is empty.
-// After the end of the output, git is given wait_ms to exit.
-spawn_result spawn_git(const char *root, const char *const *args, const char *input,
-                       size_t input_len, strbuf *out, int wait_ms);
+// Whether entry "NAME=VALUE" sets a variable named in the list of
+// "NAME=VALUE" entries extra (null-terminated, or null).
+bool is_overridden_var(const char *entry, const char *const *extra, bool ignore_case);
+
+// Runs the request. Standard output goes into out; standard error goes into
+// err, or joined with standard output into out when err is null. Both are
+// read to the end.
+spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err);

@@ -18,17 +18,20 @@
 
 extern char **environ;
 
-// The host's environment less the redirecting variables, plus literal
-// pathspecs; null when out of memory. Only the pointer array is allocated.
-static char **child_environment(void) {
-  size_t n = 0;
+// The host's environment less the redirecting variables and those the
+// caller sets, plus literal pathspecs and the caller's entries; null when
+// out of memory. Only the pointer array is allocated.
+static char **child_environment(const char *const *extra) {
+  size_t n = 0, x = 0;
   for (char **e = environ; e && *e; e++) n++;
-  char **env = static_cast<char **>(malloc((n + 2) * sizeof *env));
+  while (extra && extra[x]) x++;
+  char **env = static_cast<char **>(malloc((n + x + 2) * sizeof *env));
   if (!env) return nullptr;
   size_t k = 0;
   for (char **e = environ; e && *e; e++)
-    if (!is_redirect_var(*e, false)) env[k++] = *e;
+    if (!is_redirect_var(*e, false) && !is_overridden_var(*e, extra, false)) env[k++] = *e;
   env[k++] = const_cast<char *>(g_git_literal_pathspecs);
+  for (size_t i = 0; i < x; i++) env[k++] = const_cast<char *>(extra[i]);
   env[k] = nullptr;
   return env;
 }
@@ -59,33 +62,55 @@ static long long now_ms(void) {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Reads the joined output to its end while feeding standard input, so that
-// neither side can stall on a full pipe.
-static void pump(int out_fd, int in_fd, const char *input, size_t input_len, strbuf *out) {
+// Reads one ready output descriptor into its buffer; closes it at its end.
+static void drain_ready(int *fd, strbuf *into) {
   char chunk[4096];
+  ssize_t n = read(*fd, chunk, sizeof chunk);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    close_fd(fd);
+    return;
+  }
+  strbuf_append(into, chunk, (size_t)n);
+}
+
+// Reads both outputs to their end while feeding standard input, so that no
+// side can stall on a full pipe. err_fd is -1 when standard error is joined
+// with standard output.
+static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t input_len,
+                 strbuf *out, strbuf *err) {
   size_t written = 0;
   if (in_fd >= 0 && input_len == 0) close_fd(&in_fd);
-  while (out_fd >= 0) {
-    struct pollfd fds[2];
+  while (out_fd >= 0 || err_fd >= 0) {
+    struct pollfd fds[3];
     nfds_t nfds = 0;
-    fds[nfds++] = {out_fd, POLLIN, 0};
-    if (in_fd >= 0) fds[nfds++] = {in_fd, POLLOUT, 0};
+    int out_at = -1, err_at = -1, in_at = -1;
+    if (out_fd >= 0) {
+      out_at = (int)nfds;
+      fds[nfds++] = {out_fd, POLLIN, 0};
+    }
+    if (err_fd >= 0) {
+      err_at = (int)nfds;
+      fds[nfds++] = {err_fd, POLLIN, 0};
+    }
+    if (in_fd >= 0) {
+      in_at = (int)nfds;
+      fds[nfds++] = {in_fd, POLLOUT, 0};
+    }
     if (poll(fds, nfds, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (nfds > 1 && fds[1].revents) {
+    if (in_at >= 0 && fds[in_at].revents) {
       ssize_t n = send(in_fd, input + written, input_len - written, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) written += (size_t)n;
       if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input_len) close_fd(&in_fd);
     }
-    if (fds[0].revents) {
-      ssize_t n = read(out_fd, chunk, sizeof chunk);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) break;
-      strbuf_append(out, chunk, (size_t)n);
-    }
+    if (out_at >= 0 && fds[out_at].revents) drain_ready(&out_fd, out);
+    if (err_at >= 0 && fds[err_at].revents) drain_ready(&err_fd, err);
   }
+  close_fd(&out_fd);
+  close_fd(&err_fd);
   close_fd(&in_fd);
 }
 
@@ -141,23 +166,32 @@ static int reap(pid_t pid, int wait_ms) {
   return SPAWN_STILL_ACTIVE;
 }
 
-spawn_result spawn_git(const char *root, const char *const *args, const char *input,
-                       size_t input_len, strbuf *out, int wait_ms) {
+spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
+  const char *const root = req->root;
+  const char *const *const args = req->args;
+  const char *const input = req->input;
   spawn_result res = {SPAWN_RAN, 0, 0};
   int pipe_fds[2] = {-1, -1};
+  int err_fds[2] = {-1, -1};
   int in_fds[2] = {-1, -1};
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {SPAWN_PIPE_FAILED, -1, (unsigned long)errno};
   pipe_fds[0] = lift_fd(pipe_fds[0]);
   pipe_fds[1] = lift_fd(pipe_fds[1]);
+  if (err && pipe2(err_fds, O_CLOEXEC) != 0) err_fds[0] = err_fds[1] = -1;
+  err_fds[0] = lift_fd(err_fds[0]);
+  err_fds[1] = lift_fd(err_fds[1]);
   // A socket rather than a pipe for standard input: send() with
   // MSG_NOSIGNAL cannot raise SIGPIPE in the host when git exits early.
   if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_fds) != 0) in_fds[0] = in_fds[1] = -1;
   in_fds[0] = lift_fd(in_fds[0]);
   in_fds[1] = lift_fd(in_fds[1]);
-  if (pipe_fds[0] < 0 || pipe_fds[1] < 0 || (input && (in_fds[0] < 0 || in_fds[1] < 0))) {
+  if (pipe_fds[0] < 0 || pipe_fds[1] < 0 || (input && (in_fds[0] < 0 || in_fds[1] < 0)) ||
+      (err && (err_fds[0] < 0 || err_fds[1] < 0))) {
     res = {SPAWN_PIPE_FAILED, -1, (unsigned long)(errno ? errno : EMFILE)};
     close_fd(&pipe_fds[0]);
     close_fd(&pipe_fds[1]);
+    close_fd(&err_fds[0]);
+    close_fd(&err_fds[1]);
     close_fd(&in_fds[0]);
     close_fd(&in_fds[1]);
     return res;
@@ -166,10 +200,10 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   size_t argc = 0;
   while (args[argc]) argc++;
   const char **argv = static_cast<const char **>(malloc((argc + 5) * sizeof *argv));
-  char **env = child_environment();
-  int err = (!argv || !env) ? ENOMEM : 0;
+  char **env = child_environment(req->env);
+  int start_err = (!argv || !env) ? ENOMEM : 0;
   pid_t pid = -1;
-  if (!err) {
+  if (!start_err) {
     argv[0] = "git";
     argv[1] = "--no-pager";
     argv[2] = "-C";
@@ -178,14 +212,14 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
 
     posix_spawn_file_actions_t fa;
     posix_spawnattr_t attr;
-    err = posix_spawn_file_actions_init(&fa);
-    if (!err) {
+    start_err = posix_spawn_file_actions_init(&fa);
+    if (!start_err) {
       if (input)
         posix_spawn_file_actions_adddup2(&fa, in_fds[0], 0);
       else
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
       posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
-      posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 2);
+      posix_spawn_file_actions_adddup2(&fa, err ? err_fds[1] : pipe_fds[1], 2);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
       // The host's own descriptors (sockets, files, locks) stay out of git.
       posix_spawn_file_actions_addclosefrom_np(&fa, 3);
@@ -201,7 +235,7 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
       posix_spawnattr_setsigmask(&attr, &none);
       posix_spawnattr_setsigdefault(&attr, &all);
       posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-      err = posix_spawnp(&pid, "git", &fa, &attr, const_cast<char *const *>(argv), env);
+      start_err = posix_spawnp(&pid, "git", &fa, &attr, const_cast<char *const *>(argv), env);
       posix_spawnattr_destroy(&attr);
       posix_spawn_file_actions_destroy(&fa);
     }
@@ -209,16 +243,17 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   free(argv);
   free(env);
   close_fd(&pipe_fds[1]);
+  close_fd(&err_fds[1]);
   close_fd(&in_fds[0]);
-  if (err) {
-    if (err == ENOMEM) note_out_of_memory();
+  if (start_err) {
+    if (start_err == ENOMEM) note_out_of_memory();
     close_fd(&pipe_fds[0]);
+    close_fd(&err_fds[0]);
     close_fd(&in_fds[1]);
-    return {SPAWN_START_FAILED, -1, (unsigned long)err};
+    return {SPAWN_START_FAILED, -1, (unsigned long)start_err};
   }
 
-  pump(pipe_fds[0], in_fds[1], input, input_len, out);
-  close_fd(&pipe_fds[0]);
-  res.status = reap(pid, wait_ms);
+  pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err);
+  res.status = reap(pid, req->wait_ms);
   return res;
 }

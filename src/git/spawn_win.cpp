@@ -13,23 +13,29 @@
 // literal pathspecs, or null when it cannot be made (git is then not
 // started: with the host's block as it is, it could reach another
 // repository or read a title as a wildcard).
-static char *child_environment(void) {
+static char *child_environment(const char *const *extra) {
   char *block = GetEnvironmentStringsA();
   if (!block) return nullptr;
   const size_t literal = strlen(g_git_literal_pathspecs) + 1;  // with its NUL
   size_t total = 0;
   for (const char *e = block; *e; e += strlen(e) + 1) total += strlen(e) + 1;
+  for (const char *const *x = extra; x && *x; x++) total += strlen(*x) + 1;
   char *env = static_cast<char *>(malloc(total + literal + 1));
   if (env) {
     char *w = env;
     for (const char *e = block; *e; e += strlen(e) + 1) {
-      if (is_redirect_var(e, true)) continue;
+      if (is_redirect_var(e, true) || is_overridden_var(e, extra, true)) continue;
       size_t n = strlen(e) + 1;
       memcpy(w, e, n);
       w += n;
     }
     memcpy(w, g_git_literal_pathspecs, literal);
     w += literal;
+    for (const char *const *x = extra; x && *x; x++) {
+      size_t n = strlen(*x) + 1;
+      memcpy(w, *x, n);
+      w += n;
+    }
     *w++ = '\0';
   }
   FreeEnvironmentStringsA(block);
@@ -57,8 +63,27 @@ static DWORD WINAPI feed_thread(LPVOID arg) {
   return 0;
 }
 
-spawn_result spawn_git(const char *root, const char *const *args, const char *input,
-                       size_t input_len, strbuf *out, int wait_ms) {
+struct drain {
+  HANDLE pipe;
+  strbuf *into;
+};
+
+// Reads standard error on its own thread while the caller reads the output.
+static DWORD WINAPI drain_thread(LPVOID arg) {
+  drain *d = static_cast<drain *>(arg);
+  char chunk[4096];
+  DWORD n = 0;
+  while (ReadFile(d->pipe, chunk, sizeof chunk, &n, nullptr) && n > 0) strbuf_append(d->into, chunk, n);
+  CloseHandle(d->pipe);
+  return 0;
+}
+
+spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
+  const char *const root = req->root;
+  const char *const *const args = req->args;
+  const char *const input = req->input;
+  const size_t input_len = req->input_len;
+  const int wait_ms = req->wait_ms;
   strbuf cmd = {};
   build_git_command_line(&cmd, root, args);
 
@@ -83,6 +108,19 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
     }
     SetHandleInformation(in_wr, HANDLE_FLAG_INHERIT, 0);
   }
+  HANDLE err_rd = nullptr, err_wr = nullptr;
+  if (err) {
+    if (!CreatePipe(&err_rd, &err_wr, &sa, 0)) {
+      DWORD e = GetLastError();
+      CloseHandle(rd);
+      CloseHandle(wr);
+      if (in_rd) CloseHandle(in_rd);
+      if (in_wr) CloseHandle(in_wr);
+      strbuf_release(&cmd);
+      return {SPAWN_PIPE_FAILED, -1, e};
+    }
+    SetHandleInformation(err_rd, HANDLE_FLAG_INHERIT, 0);
+  }
 
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof si);
@@ -90,11 +128,11 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = in_rd;
   si.hStdOutput = wr;
-  si.hStdError = wr;
+  si.hStdError = err ? err_wr : wr;
   PROCESS_INFORMATION pi;
   ZeroMemory(&pi, sizeof pi);
 
-  char *env = child_environment();
+  char *env = child_environment(req->env);
   BOOL started = cmd.data && env &&
                  CreateProcessA(nullptr, cmd.data, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, env, nullptr,
                                 &si, &pi);
@@ -104,9 +142,11 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
   strbuf_release(&cmd);
   CloseHandle(wr);
   if (in_rd) CloseHandle(in_rd);
+  if (err_wr) CloseHandle(err_wr);
   if (!started) {
     CloseHandle(rd);
     if (in_wr) CloseHandle(in_wr);
+    if (err_rd) CloseHandle(err_rd);
     return {SPAWN_START_FAILED, -1, start_error};
   }
 
@@ -117,10 +157,21 @@ spawn_result spawn_git(const char *root, const char *const *args, const char *in
     if (!feeder) CloseHandle(in_wr);
   }
 
+  HANDLE drainer = nullptr;
+  drain d = {err_rd, err};
+  if (err_rd) {
+    drainer = CreateThread(nullptr, 0, drain_thread, &d, 0, nullptr);
+    if (!drainer) CloseHandle(err_rd);
+  }
+
   char chunk[4096];
   DWORD n = 0;
   while (ReadFile(rd, chunk, sizeof chunk, &n, nullptr) && n > 0) strbuf_append(out, chunk, n);
   CloseHandle(rd);
+  if (drainer) {
+    WaitForSingleObject(drainer, INFINITE);
+    CloseHandle(drainer);
+  }
 
   DWORD status = 0;
   if (WaitForSingleObject(pi.hProcess, (DWORD)wait_ms) != WAIT_OBJECT_0) {

@@ -172,6 +172,36 @@ TEST_F(RunnerTest, StandardInputIsFedWhileOutputIsRead) {
   free(out);
 }
 
+TEST_F(RunnerTest, CallKeepsStandardErrorApartAndSetsExtraEnvironment) {
+  // The fake prints a variable the host set, one the call replaces, and one
+  // the host's git environment never passes on, then complains on stderr.
+  FakeGit fake("printf '%s|%s|%s' \"$WIKIDB_T_HOST\" \"$WIKIDB_T_OVER\" \"$GIT_INDEX_FILE\"; "
+               "echo 'bad revision' >&2; exit 3");
+  testutil::ScopedEnv host("WIKIDB_T_HOST", "h");
+  testutil::ScopedEnv over("WIKIDB_T_OVER", "host");
+  testutil::ScopedEnv index("GIT_INDEX_FILE", "/host/index");
+  const char *args[] = {"x", nullptr};
+  const char *env[] = {"WIKIDB_T_OVER=call", "GIT_INDEX_FILE=/private/index", nullptr};
+  git_call call = {args, nullptr, 0, env, true};
+  git_output res;
+  EXPECT_EQ(run_git_call(tmp_.path().c_str(), &call, &res), 3);
+  ASSERT_NE(res.out, nullptr);
+  EXPECT_EQ(std::string(res.out, res.out_len), "h|call|/private/index");
+  ASSERT_NE(res.err, nullptr);
+  EXPECT_EQ(std::string(res.err, res.err_len), "bad revision\n");
+  // The failure names what git said on standard error, not its output.
+  EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 3): bad revision\n");
+  git_output_release(&res);
+
+  // Joined, as run_git gives it; without extra entries the host's index
+  // variable is still kept from git.
+  call = {args, nullptr, 0, nullptr, false};
+  EXPECT_EQ(run_git_call(tmp_.path().c_str(), &call, &res), 3);
+  EXPECT_EQ(std::string(res.out, res.out_len), "h|host|bad revision\n");
+  EXPECT_EQ(res.err, nullptr);
+  git_output_release(&res);
+}
+
 TEST_F(RunnerTest, GitStillRunningAfterTheWaitIsEndedAndReaped) {
   // Closes its output at once, then lingers with the repository "busy".
   FakeGit fake("echo started; exec >/dev/null 2>&1; sleep 30");

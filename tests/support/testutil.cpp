@@ -143,6 +143,23 @@ NoGit::NoGit() {
 
 NoGit::~NoGit() { setenv("PATH", old_path_.c_str(), 1); }
 
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  had_ = old != nullptr;
+  if (old) old_ = old;
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    setenv(name_.c_str(), old_.c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
 int open_fd_count() {
   int n = 0;
   DIR *d = opendir("/proc/self/fd");

@@ -67,6 +67,20 @@ class NoGit {
   std::string old_path_;
 };
 
+// Sets an environment variable for its lifetime, restoring the old value
+// (or its absence) afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, const char *value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  std::string name_, old_;
+  bool had_;
+};
+
 // Counts this process's open descriptors and its child processes.
 int open_fd_count();
 int child_process_count();
