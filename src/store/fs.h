@@ -7,6 +7,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// Whether the platform's file system can hold a page of this title under
+// exactly its own name (on Windows: valid UTF-8 and the rules of
+// store/win_names.h; elsewhere every title the store accepts).
+bool fs_title_allowed(const char *title);
+
+// The separator of native paths: '\\' on Windows, '/' elsewhere.
+char fs_separator(void);
+
 bool fs_is_dir(const char *path);
 bool fs_exists(const char *path);
 // Creates one directory; failure is the caller's to notice later.
@@ -31,6 +39,14 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
 
 // Reads root/rel whole into a new heap block with a NUL after the bytes.
 pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t *len);
+
+// On a volume that ignores letter case, a file or directory on the way to
+// root/rel can answer to rel while being spelled otherwise ("Home.wiki" for
+// "HOME.wiki"). Then the spelling found on disk, from rel's first component
+// through the first one that differs, is copied to found (cap bytes, cut to
+// fit) and true returned. False when every part of rel that exists is spelled
+// exactly so, or the volume tells names apart by case.
+bool pagefs_case_twin(const char *root, const char *rel, char *found, size_t cap);
 
 // Removes the file root/rel if it is there; reports nothing.
 void pagefs_remove(const char *root, const char *rel);

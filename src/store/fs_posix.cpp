@@ -10,6 +10,12 @@
 
 #include "store/fs.h"
 
+// Any byte but '/' and NUL can be part of a name here, and the separators
+// were split off already.
+bool fs_title_allowed(const char *) { return true; }
+
+char fs_separator(void) { return '/'; }
+
 bool fs_is_dir(const char *path) {
   struct stat st;
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -168,6 +174,10 @@ pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t
   *len = got;
   return PAGEFS_OK;
 }
+
+// The volumes served here tell names apart by letter case: a file found
+// under a name is spelled so.
+bool pagefs_case_twin(const char *, const char *, char *, size_t) { return false; }
 
 void pagefs_remove(const char *root, const char *rel) {
   const char *name = nullptr;

@@ -1,52 +1,92 @@
+// Windows file services. Paths arrive as UTF-8 and reach the system as
+// UTF-16 through the wide (W) functions, so a name means the same file
+// whatever the ANSI code page of the process is.
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
+#include "frame/utf16.h"
 #include "store/fs.h"
+#include "store/win_names.h"
 
-bool fs_is_dir(const char *path) {
-  DWORD a = GetFileAttributesA(path);
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+// UTF-16 never needs more units than UTF-8 has bytes, so the byte caps of
+// the path forms bound these buffers.
+enum { WIDE_PATH_CAP = 1400, WIDE_TMP_CAP = 1500 };
+
+bool fs_title_allowed(const char *title) { return utf8_valid(title) && win_title_allowed(title); }
+
+char fs_separator(void) { return '\\'; }
+
+// Runs f on the wide form of path; false when path is not valid UTF-8.
+template <typename F>
+static bool with_wide(const char *path, F f) {
+  wchar_t *w = utf8_to_wide(path);
+  if (!w) return false;
+  bool r = f(w);
+  free(w);
+  return r;
 }
 
-bool fs_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool fs_is_dir(const char *path) {
+  return with_wide(path, [](const wchar_t *w) {
+    DWORD a = GetFileAttributesW(w);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+  });
+}
 
-void fs_mkdir(const char *path) { CreateDirectoryA(path, nullptr); }
+bool fs_exists(const char *path) {
+  return with_wide(path, [](const wchar_t *w) { return GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES; });
+}
+
+void fs_mkdir(const char *path) {
+  with_wide(path, [](const wchar_t *w) { return CreateDirectoryW(w, nullptr) != 0; });
+}
 
 bool fs_mtime(const char *path, int64_t *seconds) {
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return false;
-  // 100 ns steps since 1601, to seconds since 1970.
-  uint64_t t = ((uint64_t)a.ftLastWriteTime.dwHighDateTime << 32) | a.ftLastWriteTime.dwLowDateTime;
-  *seconds = (int64_t)(t / 10000000ULL) - 11644473600LL;
-  return true;
+  return with_wide(path, [seconds](const wchar_t *w) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExW(w, GetFileExInfoStandard, &a)) return false;
+    // 100 ns steps since 1601, to seconds since 1970.
+    uint64_t t = ((uint64_t)a.ftLastWriteTime.dwHighDateTime << 32) | a.ftLastWriteTime.dwLowDateTime;
+    *seconds = (int64_t)(t / 10000000ULL) - 11644473600LL;
+    return true;
+  });
 }
 
 void fs_sleep_ms(int ms) { Sleep((DWORD)ms); }
 
-// Forms root\rel with native separators; false when it does not fit.
-static bool native_path(const char *root, const char *rel, char *out, size_t cap) {
-  int n = snprintf(out, cap, "%s\\%s", root, rel);
-  if (n < 0 || (size_t)n >= cap) return false;
-  for (char *p = out; *p; p++)
-    if (*p == '/') *p = '\\';
+// Forms root\rel in UTF-16 with native separators into out (WIDE_PATH_CAP
+// units). *root_len gets the length of the root part. False when a part is
+// not valid UTF-8 or the path does not fit.
+static bool native_path(const char *root, const char *rel, wchar_t *out, size_t *root_len) {
+  char utf8[WIDE_PATH_CAP];
+  int n = snprintf(utf8, sizeof utf8, "%s\\%s", root, rel);
+  if (n < 0 || (size_t)n >= sizeof utf8) return false;
+  int w = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, out, WIDE_PATH_CAP);
+  if (w <= 0) return false;
+  int wr = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, root, -1, nullptr, 0);
+  if (wr <= 0) return false;
+  *root_len = (size_t)wr - 1;
+  for (wchar_t *p = out; *p; p++)
+    if (*p == L'/') *p = L'\\';
   return true;
 }
 
 // Checks (and with create, makes) each directory between the root and the
 // page, refusing any reparse point (symbolic link, junction) on the way.
 // Returns the offset of the page's name in path, or 0 on failure.
-static size_t walk_parents(char *path, size_t root_len, bool create) {
+static size_t walk_parents(wchar_t *path, size_t root_len, bool create) {
   size_t last = 0;
   for (size_t i = root_len + 1; path[i]; i++) {
-    if (path[i] != '\\') continue;
-    path[i] = '\0';
-    DWORD a = GetFileAttributesA(path);
-    if (a == INVALID_FILE_ATTRIBUTES && create && CreateDirectoryA(path, nullptr))
-      a = GetFileAttributesA(path);
-    path[i] = '\\';
+    if (path[i] != L'\\') continue;
+    path[i] = L'\0';
+    DWORD a = GetFileAttributesW(path);
+    if (a == INVALID_FILE_ATTRIBUTES && create && CreateDirectoryW(path, nullptr))
+      a = GetFileAttributesW(path);
+    path[i] = L'\\';
     if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) ||
         (a & FILE_ATTRIBUTE_REPARSE_POINT))
       return 0;
@@ -56,11 +96,14 @@ static size_t walk_parents(char *path, size_t root_len, bool create) {
 }
 
 pagefs_status pagefs_write(const char *root, const char *rel, const char *data, size_t len) {
-  char path[1400], tmp[1500];
-  if (!native_path(root, rel, path, sizeof path)) return PAGEFS_OPEN_FAILED;
-  size_t name_at = walk_parents(path, strlen(root), true);
+  wchar_t path[WIDE_PATH_CAP], tmp[WIDE_TMP_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len)) return PAGEFS_OPEN_FAILED;
+  size_t name_at = walk_parents(path, root_len, true);
   if (!name_at) return PAGEFS_OPEN_FAILED;
-  DWORD a = GetFileAttributesA(path);
+  // A link in the page's place would be replaced by the rename below; it is
+  // refused instead, as a directory is.
+  DWORD a = GetFileAttributesW(path);
   if (a != INVALID_FILE_ATTRIBUTES &&
       (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
     return PAGEFS_OPEN_FAILED;
@@ -68,9 +111,9 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
   static unsigned s_counter;
   HANDLE f = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && f == INVALID_HANDLE_VALUE; attempt++) {
-    snprintf(tmp, sizeof tmp, "%.*s.wikidb-%lu-%u.tmp", (int)name_at, path,
+    swprintf(tmp, WIDE_TMP_CAP, L"%.*ls.wikidb-%lu-%u.tmp", (int)name_at, path,
              (unsigned long)GetCurrentProcessId(), s_counter++);
-    f = CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    f = CreateFileW(tmp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (f == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -85,28 +128,31 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
   }
   if (!CloseHandle(f)) ok = false;
   if (!ok) {
-    DeleteFileA(tmp);
+    DeleteFileW(tmp);
     return PAGEFS_WRITE_FAILED;
   }
-  if (!MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING)) {
-    DeleteFileA(tmp);
+  if (!MoveFileExW(tmp, path, MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(tmp);
     return PAGEFS_OPEN_FAILED;
   }
   return PAGEFS_OK;
 }
 
 pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t *len) {
-  char path[1400];
-  if (!native_path(root, rel, path, sizeof path)) return PAGEFS_OPEN_FAILED;
-  if (!walk_parents(path, strlen(root), false)) return PAGEFS_OPEN_FAILED;
-  HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len)) return PAGEFS_OPEN_FAILED;
+  if (!walk_parents(path, root_len, false)) return PAGEFS_OPEN_FAILED;
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the attribute
+  // check below then refuses, instead of what it points to.
+  HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (f == INVALID_HANDLE_VALUE) return PAGEFS_OPEN_FAILED;
   BY_HANDLE_FILE_INFORMATION info;
   LARGE_INTEGER size;
   if (!GetFileInformationByHandle(f, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      !GetFileSizeEx(f, &size)) {
+      GetFileType(f) != FILE_TYPE_DISK || !GetFileSizeEx(f, &size)) {
     CloseHandle(f);
     return PAGEFS_OPEN_FAILED;
   }
@@ -134,21 +180,59 @@ pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t
   return PAGEFS_OK;
 }
 
+bool pagefs_case_twin(const char *root, const char *rel, char *found, size_t cap) {
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len) || cap == 0) return false;
+  // Each prefix root\c1\...\ci is looked up in turn; the system answers with
+  // the name as stored, which on a case-blind volume (or through a short
+  // 8.3 alias) can differ from the name asked for.
+  char spelled[WIDE_PATH_CAP];
+  size_t spelled_len = 0;
+  size_t start = root_len + 1;
+  for (size_t i = start;; i++) {
+    const wchar_t c = path[i];
+    if (c != L'\\' && c != L'\0') continue;
+    path[i] = L'\0';
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(path, &fd);
+    path[i] = c;
+    if (h == INVALID_HANDLE_VALUE) return false;  // the rest does not exist yet
+    FindClose(h);
+    const wchar_t *asked = path + start;
+    const size_t asked_len = i - start;
+    char part[WIDE_PATH_CAP];
+    if (!wide_to_utf8(fd.cFileName, wcslen(fd.cFileName), part, sizeof part)) return false;
+    const size_t part_len = strlen(part);
+    if (spelled_len + part_len + 2 > sizeof spelled) return false;
+    if (spelled_len) spelled[spelled_len++] = '/';
+    memcpy(spelled + spelled_len, part, part_len + 1);
+    spelled_len += part_len;
+    if (wcslen(fd.cFileName) != asked_len || wcsncmp(fd.cFileName, asked, asked_len) != 0) {
+      snprintf(found, cap, "%s", spelled);
+      return true;
+    }
+    if (c == L'\0') return false;
+    start = i + 1;
+  }
+}
+
 void pagefs_remove(const char *root, const char *rel) {
-  char path[1400];
-  if (!native_path(root, rel, path, sizeof path)) return;
-  if (!walk_parents(path, strlen(root), false)) return;
-  DWORD a = GetFileAttributesA(path);
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len)) return;
+  if (!walk_parents(path, root_len, false)) return;
+  DWORD a = GetFileAttributesW(path);
   if (a == INVALID_FILE_ATTRIBUTES || (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
     return;
-  DeleteFileA(path);
+  DeleteFileW(path);
 }
 
 wiki_lock wiki_lock_acquire(const char *root) {
-  char path[1200];
-  int n = snprintf(path, sizeof path, "%s\\.git\\wikidb.lock", root);
-  if (n < 0 || (size_t)n >= sizeof path) return {-1};
-  HANDLE f = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, ".git\\wikidb.lock", path, &root_len)) return {-1};
+  HANDLE f = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return {-1};
   OVERLAPPED ov;

@@ -22,6 +22,7 @@ static const char *commit_message(const char *message, const char *format, const
 
 static int save_locked(wikidb_handle *h, const char *title, const page_path *p, const char *content,
                        const char *author, const char *message) {
+  if (refuse_case_twin(h->root, p)) return -1;
   pagefs_status st = pagefs_write(h->root, p->repo, content, strlen(content));
   if (st == PAGEFS_OPEN_FAILED) {
     set_error("Failed to open file for writing: %s", p->file);
@@ -62,6 +63,12 @@ extern "C" WIKIDB_API const char *wikidb_get_page(wikidb_handle *h, const char *
     set_error("Invalid parameters to wikidb_get_page");
     return nullptr;
   }
+  // A page spelled otherwise is another page: this one does not exist.
+  char existing[WIKIDB_REPO_PATH_CAP];
+  if (page_case_twin(h->root, &p, existing, sizeof existing)) {
+    set_error("Page not found: %s", title);
+    return nullptr;
+  }
   char *text = nullptr;
   size_t len = 0;
   pagefs_status st = pagefs_read(h->root, p.repo, &text, &len);
@@ -95,6 +102,10 @@ extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title
     return -1;
   }
   wiki_lock lock = writer_begin(h);
+  if (refuse_case_twin(h->root, &p)) {
+    writer_end(&lock);
+    return -1;
+  }
   // A missing page makes rm fail and leaves nothing staged: that is success.
   char rm_message[WIKIDB_ERROR_CAP];
   const int rm_rc = git_rm(h->root, p.repo);

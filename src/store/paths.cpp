@@ -1,5 +1,8 @@
 #include "store/paths.h"
 
+#include "frame/error.h"
+#include "store/fs.h"
+
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -8,15 +11,13 @@ static bool is_sep(char c) { return c == '/' || c == '\\'; }
 
 bool title_is_safe(const char *title) {
   if (!title || !*title) return false;
+  // What the platform's file names cannot hold as given (Windows drops a
+  // final dot, reserves device names, reads ':' as a stream).
+  if (!fs_title_allowed(title)) return false;
   const char *p = title;
   for (;;) {
     const char *start = p;
-    while (*p && !is_sep(*p)) {
-#ifdef _WIN32
-      if (*p == ':') return false;  // drive letters and alternate streams
-#endif
-      p++;
-    }
+    while (*p && !is_sep(*p)) p++;
     size_t n = (size_t)(p - start);
     if (n == 0) return false;
     if (start[0] == '.' && (n == 1 || (n == 2 && start[1] == '.'))) return false;
@@ -32,14 +33,28 @@ bool page_paths(const char *root, const char *title, page_path *out) {
   if (n < 0 || (size_t)n >= sizeof out->repo) return false;
   for (char *p = out->repo; *p; p++)
     if (*p == '\\') *p = '/';
-#ifdef _WIN32
-  const char sep = '\\';
-#else
-  const char sep = '/';
-#endif
+  const char sep = fs_separator();
   n = snprintf(out->file, sizeof out->file, "%s/%s", root, out->repo);
   if (n < 0 || (size_t)n >= sizeof out->file) return false;
   for (char *p = out->file; *p; p++)
     if (is_sep(*p)) *p = sep;
+  return true;
+}
+
+bool page_case_twin(const char *root, const page_path *p, char *existing, size_t cap) {
+  char found[WIKIDB_REPO_PATH_CAP * 2];
+  if (!pagefs_case_twin(root, p->repo, found, sizeof found)) return false;
+  // Shown as a title: without "pages/" and the page file's ".wiki".
+  const char *name = strncmp(found, "pages/", 6) == 0 ? found + 6 : found;
+  size_t n = strlen(name);
+  if (n > 5 && strcmp(name + n - 5, ".wiki") == 0) n -= 5;
+  snprintf(existing, cap, "%.*s", (int)n, name);
+  return true;
+}
+
+bool refuse_case_twin(const char *root, const page_path *p) {
+  char existing[WIKIDB_REPO_PATH_CAP];
+  if (!page_case_twin(root, p, existing, sizeof existing)) return false;
+  set_error("Title collides with existing page: %s", existing);
   return true;
 }

@@ -2,6 +2,8 @@
 // "pages/TITLE.wiki" that every git command takes.
 #pragma once
 
+#include <stddef.h>
+
 enum { WIKIDB_FILE_PATH_CAP = 1200, WIKIDB_REPO_PATH_CAP = 600 };
 
 struct page_path {
@@ -10,9 +12,21 @@ struct page_path {
 };
 
 // A title stays inside the pages directory: no component (split at '/' and
-// '\') is empty, ".", "..", or ".git" in any case; on Windows no ':' at all.
+// '\') is empty, ".", "..", or ".git" in any case, and the platform's file
+// names can hold it (fs_title_allowed: on Windows no ':', no device names...).
 bool title_is_safe(const char *title);
 
 // Forms both paths of a safe title. False when the title is unsafe or a path
 // would not fit its buffer (a cut path would name another page).
 bool page_paths(const char *root, const char *title, page_path *out);
+
+// On a volume that ignores letter case, whether the page's file (or a
+// directory on its way) exists under another spelling, as "Home.wiki" for
+// the title "HOME": writing through it would change another page. Then the
+// existing page's title (as far as it exists: "Home", or "Dir" for a
+// directory) goes to existing, cut to cap bytes.
+bool page_case_twin(const char *root, const page_path *p, char *existing, size_t cap);
+
+// As page_case_twin, leaving "Title collides with existing page: EXISTING"
+// when it finds one: a writer then stops before touching anything.
+bool refuse_case_twin(const char *root, const page_path *p);

@@ -60,6 +60,7 @@ extern "C" WIKIDB_API const char *wikidb_get_diff(wikidb_handle *h, const char *
 
 static int rollback_locked(wikidb_handle *h, const char *title, const char *commit,
                            const page_path *p, const char *author) {
+  if (refuse_case_twin(h->root, p)) return -1;
   // The checkout puts the old text in both the file and the index.
   if (git_checkout(h->root, commit, p->repo) != 0) return -1;
   char identity[WIKIDB_AUTHOR_CAP], message[WIKIDB_ROLLBACK_MESSAGE_CAP];
