@@ -7,15 +7,21 @@
  *
  * Conventions that hold for every function below:
  *
- *  - Strings are NUL-terminated byte strings with no declared encoding; they
- *    reach the file system and git unchanged. UTF-8 in gives UTF-8 out.
+ *  - Strings are NUL-terminated. On Linux they are bytes with no declared
+ *    encoding and reach the file system and git unchanged; UTF-8 in gives
+ *    UTF-8 out. On Windows every string is UTF-8, whatever the process's
+ *    ANSI code page: the library speaks UTF-16 to the system (wide file
+ *    functions, CreateProcessW), so git receives the same UTF-8 bytes as on
+ *    Linux. There a title that is not valid UTF-8 is refused with the
+ *    operation's invalid-title message; an author, message or revision that
+ *    is not reaches git with U+FFFD in place of each bad sequence.
  *  - Operations that change the wiki return 0 on success and -1 on failure.
  *  - Every function except wikidb_version, wikidb_last_error and wikidb_close
  *    empties the error message on entry; on failure it leaves one message,
  *    readable with wikidb_last_error.
  *  - "The git runner's message" below is one of: "CreatePipe failed: CODE",
  *    "CreateProcessA for git failed: CODE" (git could not be started; CODE
- *    is the system's error number), "git command failed (exit code N):
+ *    is the system's error number; the text is the same on every platform), "git command failed (exit code N):
  *    OUTPUT", or "Out of memory reading git output".
  *  - Returned text belongs to the library. The host never frees or writes it.
  *    Each query keeps its latest result in its own slot of the handle; the
@@ -27,9 +33,20 @@
  *  - Titles name pages below ROOT/pages; '/' or '\' places a page in a
  *    subdirectory. A title is refused when one of its components is empty,
  *    "." or "..", or ".git" in any letter case (so it may not start or end with
- *    a separator), when it holds ':' on Windows, or when its paths would not
- *    fit the library's fixed buffers (file path 1199 bytes, "pages/TITLE.wiki"
- *    599 bytes). Symbolic links below ROOT are never followed.
+ *    a separator), or when its paths would not fit the library's fixed
+ *    buffers (file path 1199 bytes, "pages/TITLE.wiki" 599 bytes). On Windows
+ *    a title is also refused, before anything is written, when it is not
+ *    valid UTF-8 or a component holds one of " * : < > ? | or a control byte,
+ *    ends in a dot or a blank, or is a reserved device name (CON, PRN, AUX,
+ *    NUL, COM1-COM9, LPT1-LPT9, also with the superscript digits 1-3, in any
+ *    letter case, with or without an extension). Each operation refuses
+ *    such a title with its invalid-title message. Symbolic links below ROOT are never followed.
+ *  - On a volume that ignores letter case (Windows by default), a title
+ *    whose file or directory exists under another spelling ("HOME" where
+ *    "Home" is stored) names another page: saving, deleting or rolling back
+ *    through it fails with "Title collides with existing page: EXISTING"
+ *    (EXISTING the stored spelling, as far as it exists: "Home", or "Dir"
+ *    for a directory), and reading it fails with "Page not found: TITLE".
  */
 #ifndef QUENLOW_WIKIDB_H
 #define QUENLOW_WIKIDB_H
@@ -120,6 +137,7 @@ WIKIDB_API void wikidb_close(wikidb_handle *handle);
  *
  * Returns 0 on success, also when the text was unchanged and git had nothing
  * to commit. Returns -1 on failure: "Invalid handle", "Invalid title",
+ * "Title collides with existing page: EXISTING" (see the title rules above),
  * "Failed to open file for writing: PATH", "Failed to write content to: PATH",
  * or the git runner's message. A failure after the file was written does not
  * undo the write.
@@ -146,8 +164,8 @@ WIKIDB_API const char *wikidb_get_page(wikidb_handle *handle, const char *title)
  * "Delete TITLE". Deleting a page that does not exist succeeds when there is
  * nothing to commit.
  *
- * Returns 0, or -1 with "Invalid parameters to wikidb_delete_page" or the git
- * runner's message.
+ * Returns 0, or -1 with "Invalid parameters to wikidb_delete_page", "Title
+ * collides with existing page: EXISTING", or the git runner's message.
  */
 WIKIDB_API int wikidb_delete_page(wikidb_handle *handle, const char *title, const char *author,
                                   const char *message);
@@ -193,7 +211,8 @@ WIKIDB_API const char *wikidb_get_diff(wikidb_handle *handle, const char *title,
  * author: as for wikidb_save_page.
  *
  * Returns 0, also when the page already holds that text; -1 with "Invalid
- * parameters to wikidb_rollback" or the git runner's message.
+ * parameters to wikidb_rollback", "Title collides with existing page:
+ * EXISTING", or the git runner's message.
  */
 WIKIDB_API int wikidb_rollback(wikidb_handle *handle, const char *title, const char *commit,
                                const char *author);
