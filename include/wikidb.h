@@ -40,7 +40,8 @@
  *    ends in a dot or a blank, or is a reserved device name (CON, PRN, AUX,
  *    NUL, COM1-COM9, LPT1-LPT9, also with the superscript digits 1-3, in any
  *    letter case, with or without an extension). Each operation refuses
- *    such a title with its invalid-title message. Symbolic links below ROOT are never followed.
+ *    such a title with its invalid-title message. Symbolic links below ROOT
+ *    are never followed.
  *  - On a volume that ignores letter case (Windows by default), a title
  *    whose file or directory exists under another spelling ("HOME" where
  *    "Home" is stored) names another page: saving, deleting or rolling back
