@@ -4,21 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
-// Plain status queries of the C runtime: enough for git's own files, which
-// the library only reads here.
-static bool path_exists(const char *path) {
-  struct stat st;
-  return stat(path, &st) == 0;
-}
-
-static bool path_mtime(const char *path, int64_t *seconds) {
-  struct stat st;
-  if (stat(path, &st) != 0) return false;
-  *seconds = (int64_t)st.st_mtime;
-  return true;
-}
+#include "frame/files.h"
 
 // The time of a reflog line ("OLD NEW NAME <EMAIL> TIME ZONE\tMESSAGE"), or
 // -1 when it has none.
@@ -43,7 +30,7 @@ static unsigned reflog_entries_after(const char *root, int64_t since, unsigned l
   char path[1200];
   int n = snprintf(path, sizeof path, "%s/.git/logs/HEAD", root);
   if (n < 0 || (size_t)n >= sizeof path) return 0;
-  FILE *f = fopen(path, "rb");
+  FILE *f = file_open_read(path);
   if (!f) return 0;
   char tail[16384];
   long start = 0;
@@ -80,7 +67,7 @@ static bool head_has_commits(const char *root) {
   char path[1200], ref[300];
   int n = snprintf(path, sizeof path, "%s/.git/HEAD", root);
   if (n < 0 || (size_t)n >= sizeof path) return false;
-  FILE *f = fopen(path, "rb");
+  FILE *f = file_open_read(path);
   if (!f) return false;
   size_t len = fread(ref, 1, sizeof ref - 1, f);
   fclose(f);
@@ -88,9 +75,9 @@ static bool head_has_commits(const char *root) {
   if (strncmp(ref, "ref: ", 5) != 0) return len > 0;
   ref[strcspn(ref, "\r\n")] = '\0';
   n = snprintf(path, sizeof path, "%s/.git/%s", root, ref + 5);
-  if (n > 0 && (size_t)n < sizeof path && path_exists(path)) return true;
+  if (n > 0 && (size_t)n < sizeof path && file_exists(path)) return true;
   n = snprintf(path, sizeof path, "%s/.git/packed-refs", root);
-  return n > 0 && (size_t)n < sizeof path && path_exists(path);
+  return n > 0 && (size_t)n < sizeof path && file_exists(path);
 }
 
 bool commit_graph_behind(const char *root) {
@@ -98,10 +85,10 @@ bool commit_graph_behind(const char *root) {
   int64_t written = 0;
   // git reads the single graph file before a split chain.
   int n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graph", root);
-  bool have = n > 0 && (size_t)n < sizeof path && path_mtime(path, &written);
+  bool have = n > 0 && (size_t)n < sizeof path && file_mtime(path, &written);
   if (!have) {
     n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/commit-graph-chain", root);
-    have = n > 0 && (size_t)n < sizeof path && path_mtime(path, &written);
+    have = n > 0 && (size_t)n < sizeof path && file_mtime(path, &written);
   }
   if (!have) return head_has_commits(root);
   // Commits in the same second as the graph count as in it.

@@ -164,6 +164,20 @@ TEST_F(EndToEnd, DeleteCommitsTheRemoval) {
   EXPECT_EQ(wikidb_delete_page(h_, "Never", nullptr, nullptr), 0) << wikidb_last_error();
 }
 
+TEST_F(EndToEnd, OpenWritesAMissingCommitGraph) {
+  // The graph policy reads git's own files under the root, whose name is
+  // not ASCII here.
+  save("Home", "x");
+  wikidb_close(h_);
+  const std::string info = root_ + "/.git/objects/info";
+  host::remove_all(info + "/commit-graph");
+  host::remove_all(info + "/commit-graphs");
+  h_ = wikidb_open(root_.c_str());
+  ASSERT_NE(h_, nullptr) << wikidb_last_error();
+  EXPECT_TRUE(host::exists(info + "/commit-graph") || host::exists(info + "/commit-graphs/commit-graph-chain"))
+      << host::list_dir(info);
+}
+
 TEST_F(EndToEnd, AwkwardArgumentsArriveByteExact) {
   // Blanks, quotes, backslash runs before quotes and at the end, and what a
   // Windows shell would expand or redirect: none of it may change.

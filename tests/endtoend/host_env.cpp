@@ -74,6 +74,11 @@ void write_file(const std::string &p, const std::string &bytes) {
 
 void make_dirs(const std::string &p) { fs::create_directories(native(p)); }
 
+void remove_all(const std::string &p) {
+  std::error_code ec;
+  fs::remove_all(native(p), ec);
+}
+
 std::string list_dir(const std::string &p) {
   std::vector<std::string> names;
   std::error_code ec;

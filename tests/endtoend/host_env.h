@@ -30,6 +30,7 @@ bool exists(const std::string &utf8_path);
 std::string read_file(const std::string &utf8_path);
 void write_file(const std::string &utf8_path, const std::string &bytes);
 void make_dirs(const std::string &utf8_path);
+void remove_all(const std::string &utf8_path);
 // Names of the entries of a directory, sorted.
 std::string list_dir(const std::string &utf8_path);
 
