@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+#include <wctype.h>
 
 typedef char *(__cdecl *unix_name_fn)(const WCHAR *);
 static unix_name_fn s_unix_name;
@@ -153,31 +154,38 @@ int wmain(int argc, WCHAR **argv) {
   }
   CloseHandle(f);
 
-  /* The GIT_* part of the environment the library gave this process; a
-     value that is a Windows path is turned into the Linux one. */
+  /* The GIT_* part of the environment the library gave this process, names
+     in capitals as git for Windows reads them whatever their case; a value
+     that is a Windows path is turned into the Linux one. A name given twice
+     means the library left a host entry beside its own: refused loudly. */
   f = create(dir, L"env", GENERIC_WRITE, CREATE_ALWAYS);
   if (f == INVALID_HANDLE_VALUE) die("cannot create the environment file");
   WCHAR *block = GetEnvironmentStringsW();
+  WCHAR seen[64][256];
+  int nseen = 0;
   for (const WCHAR *e = block; e && *e; e += wcslen(e) + 1) {
     if (_wcsnicmp(e, L"GIT_", 4) != 0) continue;
     const WCHAR *eq = wcschr(e, L'=');
-    if (!eq) continue;
-    char *entry;
-    if (looks_like_windows_path(eq + 1)) {
-      WCHAR name[256];
-      size_t n = (size_t)(eq - e) < 255 ? (size_t)(eq - e) : 255;
-      wmemcpy(name, e, n);
-      name[n] = 0;
-      char *nm = utf8(name), *val = unix_path(eq + 1);
-      entry = malloc(strlen(nm) + strlen(val) + 2);
-      if (!entry) die("out of memory");
-      sprintf(entry, "%s=%s", nm, val);
-      free(nm);
-      free(val);
-    } else {
-      entry = utf8(e);
+    if (!eq || eq - e >= 256) continue;
+    WCHAR name[256];
+    size_t n = (size_t)(eq - e);
+    for (size_t i = 0; i < n; i++) name[i] = towupper(e[i]);
+    name[n] = 0;
+    for (int i = 0; i < nseen; i++) {
+      if (wcscmp(seen[i], name) == 0) {
+        fprintf(stderr, "git shim: the environment sets %ls twice\n", name);
+        exit(128);
+      }
     }
+    if (nseen < 64) wcscpy(seen[nseen++], name);
+    char *nm = utf8(name);
+    char *val = looks_like_windows_path(eq + 1) ? unix_path(eq + 1) : utf8(eq + 1);
+    char *entry = malloc(strlen(nm) + strlen(val) + 2);
+    if (!entry) die("out of memory");
+    sprintf(entry, "%s=%s", nm, val);
     put(f, entry, strlen(entry) + 1);
+    free(nm);
+    free(val);
     free(entry);
   }
   if (block) FreeEnvironmentStringsW(block);
