@@ -29,9 +29,10 @@ static bool narrow_name(const wchar_t *entry, char *buf, size_t cap) {
   return true;
 }
 
-// Appends the UTF-16 form of a UTF-8 entry, with its NUL, to block.
+// Appends the UTF-16 form of a UTF-8 entry, with its NUL, to block; as on
+// the command line, a bad sequence becomes U+FFFD, so only memory can fail.
 static bool append_wide(strbuf *block, const char *utf8) {
-  wchar_t *w = utf8_to_wide(utf8);
+  wchar_t *w = utf8_to_wide_lossy(utf8);
   if (!w) return false;
   int rc = strbuf_append(block, w, (wcslen(w) + 1) * sizeof(wchar_t));
   free(w);
