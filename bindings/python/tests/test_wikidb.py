@@ -1,6 +1,6 @@
-"""Tests of the ctypes bindings against real wikis (run: python3 -m unittest).
+"""The thirteen functions of the library through the package, against real wikis.
 
-WIKIDB_LIBRARY names the library to test; CTest sets it to the build's.
+CTest runs these against an installed copy of the package (run-installed.sh).
 """
 
 import os
@@ -169,11 +169,13 @@ class Lifecycle(unittest.TestCase):
                 self.assertEqual(len(a.get_history("P")), 2)
 
     def test_a_missing_library_is_reported_with_its_path(self):
-        code = "import wikidb\ntry:\n    wikidb.Wiki('/tmp')\nexcept OSError as e:\n    print(e)\n"
+        code = ("import wikidb\ntry:\n    wikidb.Wiki('/tmp')\n"
+                "except wikidb.LibraryError as e:\n    print(e)\n")
         env = dict(os.environ, WIKIDB_LIBRARY="/nonexistent/libquenlow-wikidb.so")
         out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
-                             text=True, cwd=os.path.dirname(os.path.abspath(wikidb.__file__)))
+                             text=True, cwd=tempfile.gettempdir())
         self.assertIn("/nonexistent/libquenlow-wikidb.so", out.stdout)
+        self.assertIn("WIKIDB_LIBRARY", out.stdout)
         with self.assertRaises(OSError):
             wikidb.load_library("/nonexistent/libquenlow-wikidb.so")
 
