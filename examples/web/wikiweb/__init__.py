@@ -1,0 +1,1 @@
+"""A small reference web wiki over the wikidb Python package."""
