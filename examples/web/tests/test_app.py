@@ -198,6 +198,26 @@ class StandIn:
         nxt = start + limit if start + limit < len(entries) else None
         return {"entries": entries[start:start + limit], "next": None if nxt is None else str(nxt)}
 
+    def recent_page(self, cursor=None, limit=0, **kw):
+        entries = [{"hash": r, "summary": s, "author": "<A>", "date": "d",
+                    "pages": [{"page": t, "change": "modified"}]} for r, t, s in reversed(self.log)]
+        start = int(cursor or 0)
+        nxt = start + limit if start + limit < len(entries) else None
+        return {"entries": entries[start:start + limit], "next": None if nxt is None else str(nxt)}
+
+    def deleted_pages(self):
+        return [{"page": t, "deleted_in": revs[-1][0], "restore_from": revs[-2][0]}
+                for t, revs in self.pages.items() if revs[-1][1] is None and len(revs) > 1]
+
+    def blame(self, title, revision=None):
+        text = self.get_revision(title, revision) if revision else self.get_page(title)
+        rev = revision or self.page_revision(title)
+        return [{"line": i, "hash": rev, "author": "<A>", "date": "d", "text": line}
+                for i, line in enumerate(text.splitlines(), 1)]
+
+    def rollback(self, title, rev, author=None):
+        return self._commit(title, self.get_revision(title, rev), "Rollback")
+
     def search(self, query, limit=0, titles=False):
         hits = [{"page": t, "line": 1, "column": 1, "text": self.get_page(t)}
                 for t in self.list_pages() if query.lower() in self.get_page(t).lower()]
@@ -279,6 +299,30 @@ class Screens(unittest.TestCase):
         status, _, headers = c.post("/rename/A", {"to": "C/d #"})
         self.assertEqual((status, headers["Location"]), (303, "/view/C%2Fd%20%23"))
         self.assertEqual(self.wiki.get_page("C/d #"), "a\n")
+
+    def test_recent_deleted_and_blame_pages(self):
+        self.wiki._commit("<Gone>", "<line one>\n", "made")
+        self.wiki._commit("<Gone>", None, "deleted")
+        self.wiki._commit("Kept", "a\nb\n", "kept")
+        c = Client(self.app)
+        status, text, _ = c.get("/recent?n=2")
+        self.assertEqual(status, 200)
+        self.assertEqual(text.count("(modified)"), 2)
+        self.assertIn('id="older"', text)
+        self.assertIn("&lt;A&gt;", text)
+        status, text, _ = c.get("/deleted")
+        self.assertIn('href="/view/%3CGone%3E"', text)
+        restore_from = self.wiki.pages["<Gone>"][0][0]
+        self.assertIn('name="rev" value="%s"' % restore_from, text)
+        # The missing page offers the same restore.
+        status, text, _ = c.get("/view/%3CGone%3E")
+        self.assertEqual(status, 404)
+        self.assertIn("Restore the deleted page", text)
+        status, _, _ = c.post("/restore/%3CGone%3E", {"rev": restore_from})
+        self.assertEqual((status, self.wiki.get_page("<Gone>")), (303, "<line one>\n"))
+        status, text, _ = c.get("/blame/Kept")
+        self.assertEqual(status, 200)
+        self.assertEqual(text.count("<tr>"), 2)
 
     def test_search_hits_are_escaped_and_linked(self):
         self.wiki._commit("Städte", "<b>MÜNCHEN</b>\n", "s")
