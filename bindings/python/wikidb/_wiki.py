@@ -445,7 +445,8 @@ class Transaction:
 
     def commit(self) -> str:
         """Commits every staged change as one commit and returns its hash
-        ("" when nothing changed). Conflict: nothing was committed."""
+        ("" when nothing changed). Conflict: nothing was committed. The
+        batch is over afterwards, whatever the outcome."""
         if not self._open:
             raise WikiError("the transaction is not open")
         wiki = self._wiki
@@ -453,23 +454,27 @@ class Transaction:
         try:
             if any(d is not None for d in self._dates):
                 author_date, committer, committer_date = self._dates
-                rc = wiki._fn("wikidb_commit_as")(
-                    wiki._h(), _arg(self._author, "author"), _arg(author_date, "author_date"),
+                fn, args = wiki._fn("wikidb_commit_as"), (
+                    _arg(self._author, "author"), _arg(author_date, "author_date"),
                     _arg(committer, "committer"), _arg(committer_date, "committer_date"),
                     _arg(self._message, "message"), flags)
             else:
-                rc = wiki._fn("wikidb_commit")(wiki._h(), _arg(self._author, "author"),
-                                               _arg(self._message, "message"), flags)
+                fn, args = wiki._fn("wikidb_commit"), (
+                    _arg(self._author, "author"), _arg(self._message, "message"), flags)
+        except BaseException:
+            self._end(abort=True)  # the library never saw the commit
+            raise
+        try:
+            # The library ends the batch in any case, so no abort follows.
+            rc = fn(wiki._h(), *args)
             if rc == CONFLICT:
                 raise wiki._conflict()
             if rc != 0:
                 raise error_for(wiki._message())
             self.commit_hash = wiki._commit_made() or ""
-            self._end(abort=False)
             return self.commit_hash
-        except BaseException:
-            self._end(abort=True)
-            raise
+        finally:
+            self._end(abort=False)
 
     def abort(self) -> None:
         """Drops every staged change; nothing is committed."""
@@ -484,8 +489,6 @@ class Transaction:
             if abort:
                 fn = wiki._lib.functions.get("wikidb_abort")
                 if fn is not None and wiki._handle is not None:
-                    # The batch may already be over in the library (after a
-                    # failed commit); a complaint about that changes nothing.
                     fn(wiki._handle)
         finally:
             self._open = False

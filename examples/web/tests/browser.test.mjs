@@ -272,6 +272,11 @@ test('history pages through every revision, and two can be compared', { timeout:
   await page.click('#compare');  // the two newest, checked by default
   assert.equal(await page.locator('.diff .del').textContent(), '-v3');
   assert.equal(await page.locator('.diff .add').textContent(), '+v4');
+  if (features.has('wikidb_blame_json')) {
+    await page.click('text=Blame');
+    assert.match(await page.locator('#blame').textContent(), new RegExp(hashes[0].slice(0, 10) + '.*v4'));
+    await shot(page, 'blame.png');
+  }
 });
 
 test('search finds a UTF-8 word whatever its case', { timeout: TEST_BOUND_MS }, async (t) => {
@@ -304,4 +309,10 @@ test('a renamed page keeps its history', { timeout: TEST_BOUND_MS }, async (t) =
   assert.deepEqual(rows.slice(1), before.map((h) => h.slice(0, 10)));
   const old = await page.goto(base + '/view/' + enc('Before rename'));
   assert.equal(old.status(), 404);
+  if (features.has('wikidb_recent_page_json')) {
+    await page.click('text=Recent changes');
+    assert.match(await page.locator('#recent tr').first().textContent(),
+                 /After\/rename \?# \(renamed from Before rename\)/);
+    await shot(page, 'recent.png');
+  }
 });

@@ -16,6 +16,7 @@ from .render import e, q, url
 
 PAGE_SIZE = 20
 MAX_PAGE_SIZE = 200
+MAX_SESSIONS = 10000  # the oldest are forgotten first; their forms then need a reload
 
 
 class Request:
@@ -78,6 +79,8 @@ class WikiApp:
                 return self._sessions[sid], None
             sid = secrets.token_urlsafe(24)
             session = {"csrf": secrets.token_urlsafe(32), "author": ""}
+            if len(self._sessions) >= MAX_SESSIONS:
+                del self._sessions[next(iter(self._sessions))]
             self._sessions[sid] = session
             return session, sid
 
@@ -261,9 +264,9 @@ class WikiApp:
         result = self.wiki.search(query, limit=100, titles=True)
         items = []
         for hit in result.get("hits", []):
-            items.append('<li>%s, line %s: <code>%s</code></li>'
-                         % (r.page_link(str(hit.get("page", ""))), e(hit.get("line", "")),
-                            e(hit.get("text", ""))))
+            where = "title" if hit.get("line") == 0 else "line %s" % hit.get("line", "")
+            items.append('<li>%s, %s: <code>%s</code></li>'
+                         % (r.page_link(str(hit.get("page", ""))), e(where), e(hit.get("text", ""))))
         more = '<p>More results were cut off.</p>' if result.get("truncated") else ""
         body = '<h1>Search: %s</h1><ul id="hits">%s</ul>%s%s' % (
             e(query), "".join(items), "" if items else '<p id="nohits">Nothing found.</p>', more)

@@ -31,6 +31,7 @@ td, th { padding: .2em .6em; border-bottom: 1px solid #eee; text-align: left; ve
 button.link { background: none; border: none; color: #06c; text-decoration: underline;
               cursor: pointer; padding: 0; font: inherit; }
 code { font-size: .95em; }
+td pre { margin: 0; }
 """
 
 
