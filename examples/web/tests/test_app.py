@@ -76,6 +76,17 @@ class RealLibrary(unittest.TestCase):
             self.assertEqual(Request("GET", "/view/" + encoded).title, title)
         self.assertEqual(Request("GET", "/view/x%3Fy?rev=1").query, {"rev": "1"})
 
+    def test_nul_bytes_are_refused_without_harm(self):
+        self.wiki.save_page("P", "kept\n")
+        c = Client(self.app)
+        status, text, _ = c.get("/view/P%00x")
+        self.assertEqual(status, 400)
+        self.assertIn("NUL", text)
+        c.get("/delete/P")
+        status, _, _ = c.post("/restore/P", {"rev": "HEAD\0"})
+        self.assertEqual(status, 400)
+        self.assertEqual(self.wiki.get_page("P"), "kept\n")
+
     def test_every_change_needs_the_session_token(self):
         self.wiki.save_page("Keep", "kept\n")
         ann, eve = Client(self.app), Client(self.app)

@@ -6,6 +6,7 @@ from __future__ import annotations
 import hmac
 import secrets
 import threading
+import traceback
 from typing import Dict, List, Optional, Tuple
 from urllib.parse import parse_qs, unquote_to_bytes
 
@@ -99,6 +100,11 @@ class WikiApp:
             resp = self.page(404, "Not found", '<div class="error" id="error">%s</div>' % e(x))
         except wikidb.WikiError as x:
             resp = self.page(500, "Error", '<div class="error" id="error">%s</div>' % e(x))
+        except ValueError as x:  # a NUL byte in a title or text, which no page can hold
+            resp = self.page(400, "Invalid request", '<div class="error" id="error">%s</div>' % e(x))
+        except Exception:
+            traceback.print_exc()
+            resp = self.page(500, "Error", '<div class="error" id="error">Internal error.</div>')
         if new_sid:
             resp.headers.append(("Set-Cookie", "sid=%s; Path=/; HttpOnly; SameSite=Lax" % new_sid))
         return resp
