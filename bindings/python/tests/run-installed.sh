@@ -14,6 +14,12 @@ set -eu
 mode=$1 python=$2 src=$3 work=$4
 skip() { echo "SKIP: $*"; exit 77; }
 
+# A sanitizer runtime preloaded for a sanitized library is for the tests
+# alone: cmake, pip and venv do not load the library (and cmake was seen
+# to hang at a failing exit with it).
+preload=${LD_PRELOAD:-}
+unset LD_PRELOAD
+
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -52,4 +58,5 @@ esac
 mkdir "$work/run"
 cp "$src"/tests/test_*.py "$work/run/"
 cd "$work/run"
+[ -z "$preload" ] || export LD_PRELOAD="$preload"
 "$py" -m unittest -v 2>&1

@@ -120,6 +120,15 @@ function unavailable(t, ...functions) {
 
 const enc = (title) => encodeURIComponent(title);
 
+// Clicks (or presses) and waits until the page it leads to has loaded, so
+// that what is read next is the new page, whole, with its stylesheet.
+async function follow(page, target, key) {
+  const loaded = page.waitForEvent('load');
+  const locator = typeof target === 'string' ? page.locator(target) : target;
+  await (key ? locator.press(key) : locator.click());
+  await loaded;
+}
+
 async function shot(page, name) {
   const file = path.join(ARTIFACTS, name);
   await page.screenshot({ path: file, fullPage: true });
@@ -133,7 +142,7 @@ test('a title with / ? # % spaces and UTF-8 round-trips through links and URLs',
   seed('Link target', 'Here.\n');
   const page = await newUser();
   await page.goto(base + '/pages');
-  await page.getByRole('link', { name: title, exact: true }).click();
+  await follow(page, page.getByRole('link', { name: title, exact: true }));
   assert.equal(await page.locator('h1#title').textContent(), title);
   assert.equal(decodeURIComponent(new URL(page.url()).pathname.slice('/view/'.length)), title);
   assert.match(await page.locator('pre.page').textContent(), /A page with a Link target and an odd title/);
@@ -141,7 +150,7 @@ test('a title with / ? # % spaces and UTF-8 round-trips through links and URLs',
   assert.equal(await page.locator('header').evaluate((h) => getComputedStyle(h).backgroundColor),
                'rgb(45, 74, 107)');
   await shot(page, 'view.png');
-  await page.getByRole('link', { name: 'Link target', exact: true }).click();
+  await follow(page, page.getByRole('link', { name: 'Link target', exact: true }));
   assert.equal(await page.locator('h1#title').textContent(), 'Link target');
 });
 
@@ -179,7 +188,7 @@ test('a forged form post without the token is refused', { timeout: TEST_BOUND_MS
   assert.equal(pageText('Keep me'), 'still here\n');
   // The wiki's own form, with its token, works.
   await page.goto(base + '/delete/' + enc('Keep me'));
-  await page.getByRole('button', { name: 'Delete the page' }).click();
+  await follow(page, page.getByRole('button', { name: 'Delete the page' }));
   assert.match(await page.locator('main').textContent(), /There is no page with this title/);
 });
 
@@ -193,7 +202,7 @@ test('a revision, the diff between two, and restoring one', { timeout: TEST_BOUN
   assert.equal(await page.locator('.diff .del').textContent(), '-first text');
   assert.equal(await page.locator('.diff .add').textContent(), '+second text');
   await page.goto(`${base}/view/Revised?rev=${older}`);
-  await page.getByRole('button', { name: 'Restore this revision' }).click();
+  await follow(page, page.getByRole('button', { name: 'Restore this revision' }));
   assert.equal(await page.locator('pre.page').textContent(), 'first text\n');
   assert.equal(pageText('Revised'), 'first text\n');
 });
@@ -204,18 +213,18 @@ test('create a page, then edit it', { timeout: TEST_BOUND_MS }, async (t) => {
   const page = await newUser();
   await page.goto(base + '/new');
   await page.fill('#newtitle', title);
-  await page.getByRole('button', { name: 'Create' }).click();
+  await follow(page, page.getByRole('button', { name: 'Create' }));
   await page.fill('#text', 'Hello [[Nowhere yet]]\nsecond line\n');
   await page.fill('#summary', 'Start the page');
   await page.fill('#author', 'Browser One');
-  await page.getByRole('button', { name: 'Save' }).click();
+  await follow(page, page.getByRole('button', { name: 'Save' }));
   assert.equal(await page.locator('h1#title').textContent(), title);
   assert.equal(await page.locator('a.missing').textContent(), 'Nowhere yet');
   assert.equal(pageText(title), 'Hello [[Nowhere yet]]\nsecond line\n');  // LF, not the form's CRLF
-  await page.click('#edit');
+  await follow(page, '#edit');
   assert.equal(await page.inputValue('#text'), 'Hello [[Nowhere yet]]\nsecond line\n');
   await page.fill('#text', 'Hello again\n');
-  await page.getByRole('button', { name: 'Save' }).click();
+  await follow(page, page.getByRole('button', { name: 'Save' }));
   assert.equal(await page.locator('pre.page').textContent(), 'Hello again\n');
   await shot(page, 'view-edited.png');
 });
@@ -227,10 +236,10 @@ test('two users edit one page: the second gets the merge and nothing is lost', {
   for (const p of [ann, bob]) await p.goto(base + '/edit/Shared');
   await ann.fill('#text', 'line ONE by Ann\nline two\nline three\n');
   await ann.fill('#author', 'Ann');
-  await ann.getByRole('button', { name: 'Save' }).click();
+  await follow(ann, ann.getByRole('button', { name: 'Save' }));
   await bob.fill('#text', 'line one\nline two\nline THREE by Bob\n');
   await bob.fill('#author', 'Bob');
-  await bob.getByRole('button', { name: 'Save' }).click();
+  await follow(bob, bob.getByRole('button', { name: 'Save' }));
   // Bob's save found Ann's: the editor comes back, nothing overwritten.
   await bob.locator('#conflict').waitFor();
   assert.equal(pageText('Shared'), 'line ONE by Ann\nline two\nline three\n');
@@ -238,15 +247,15 @@ test('two users edit one page: the second gets the merge and nothing is lost', {
   assert.match(await bob.locator('#mine').textContent(), /line THREE by Bob/);
   assert.match(await bob.locator('#theirs').textContent(), /line ONE by Ann/);
   await shot(bob, 'merge.png');
-  await bob.getByRole('button', { name: 'Save' }).click();
+  await follow(bob, bob.getByRole('button', { name: 'Save' }));
   assert.equal(pageText('Shared'), 'line ONE by Ann\nline two\nline THREE by Bob\n');
 
   // Both change the same line: markers, both texts kept, still no overwrite.
   for (const p of [ann, bob]) await p.goto(base + '/edit/Shared');
   await ann.fill('#text', 'line ONE by Ann\nline two, Ann\nline THREE by Bob\n');
-  await ann.getByRole('button', { name: 'Save' }).click();
+  await follow(ann, ann.getByRole('button', { name: 'Save' }));
   await bob.fill('#text', 'line ONE by Ann\nline two, Bob\nline THREE by Bob\n');
-  await bob.getByRole('button', { name: 'Save' }).click();
+  await follow(bob, bob.getByRole('button', { name: 'Save' }));
   await bob.locator('#conflict').waitFor();
   const merged = await bob.inputValue('#text');
   assert.match(merged, /<<<<<<<[^]*line two, Bob[^]*=======[^]*line two, Ann[^]*>>>>>>>|<<<<<<<[^]*line two, Ann[^]*=======[^]*line two, Bob[^]*>>>>>>>/);
@@ -265,15 +274,15 @@ test('history pages through every revision, and two can be compared', { timeout:
     assert.ok(rows.length <= 2, `a page of ${rows.length} rows`);
     seen.push(...rows);
     if (await page.locator('#older').count() === 0) break;
-    await page.click('#older');
+    await follow(page, '#older');
   }
   assert.deepEqual(seen, hashes.map((h) => h.slice(0, 10)));
-  await page.click('#first');
-  await page.click('#compare');  // the two newest, checked by default
+  await follow(page, '#first');
+  await follow(page, '#compare');  // the two newest, checked by default
   assert.equal(await page.locator('.diff .del').textContent(), '-v3');
   assert.equal(await page.locator('.diff .add').textContent(), '+v4');
   if (features.has('wikidb_blame_json')) {
-    await page.click('text=Blame');
+    await follow(page, 'text=Blame');
     assert.match(await page.locator('#blame').textContent(), new RegExp(hashes[0].slice(0, 10) + '.*v4'));
     await shot(page, 'blame.png');
   }
@@ -286,11 +295,11 @@ test('search finds a UTF-8 word whatever its case', { timeout: TEST_BOUND_MS }, 
   const page = await newUser();
   await page.goto(base + '/');
   await page.fill('header input[name=q]', 'münchen');
-  await page.press('header input[name=q]', 'Enter');
+  await follow(page, 'header input[name=q]', 'Enter');
   const hits = page.locator('#hits li');
   assert.equal(await hits.count(), 1);
   assert.match(await hits.first().textContent(), /Städte, line 1: Grüße aus MÜNCHEN/);
-  await hits.first().getByRole('link').click();
+  await follow(page, hits.first().getByRole('link'));
   assert.equal(await page.locator('h1#title').textContent(), 'Städte');
 });
 
@@ -300,17 +309,17 @@ test('a renamed page keeps its history', { timeout: TEST_BOUND_MS }, async (t) =
   const page = await newUser();
   await page.goto(base + '/rename/' + enc('Before rename'));
   await page.fill('#to', 'After/rename ?#');
-  await page.getByRole('button', { name: 'Rename' }).click();
+  await follow(page, page.getByRole('button', { name: 'Rename' }));
   assert.equal(await page.locator('h1#title').textContent(), 'After/rename ?#');
   assert.equal(await page.locator('pre.page').textContent(), 'two\n');
-  await page.click('#history');
+  await follow(page, '#history');
   const rows = await page.locator('#history a.rev code').allTextContents();
   assert.equal(rows.length, 3);
   assert.deepEqual(rows.slice(1), before.map((h) => h.slice(0, 10)));
   const old = await page.goto(base + '/view/' + enc('Before rename'));
   assert.equal(old.status(), 404);
   if (features.has('wikidb_recent_page_json')) {
-    await page.click('text=Recent changes');
+    await follow(page, 'text=Recent changes');
     assert.match(await page.locator('#recent tr').first().textContent(),
                  /After\/rename \?# \(renamed from Before rename\)/);
     await shot(page, 'recent.png');
