@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "frame/files.h"
+#include "git/graph_file.h"
 
 // The time of a reflog line ("OLD NEW NAME <EMAIL> TIME ZONE\tMESSAGE"), or
 // -1 when it has none.
@@ -80,18 +81,71 @@ static bool head_has_commits(const char *root) {
   return n > 0 && (size_t)n < sizeof path && file_exists(path);
 }
 
-bool commit_graph_behind(const char *root) {
-  char path[1200];
-  int64_t written = 0;
-  // git reads the single graph file before a split chain.
-  int n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graph", root);
-  bool have = n > 0 && (size_t)n < sizeof path && file_mtime(path, &written);
-  if (!have) {
-    n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/commit-graph-chain", root);
-    have = n > 0 && (size_t)n < sizeof path && file_mtime(path, &written);
+// Whether the graph file at path gives each of its commits a filter; true
+// when it cannot be read as a graph.
+static bool layer_complete(const char *path) {
+  FILE *f = file_open_read(path);
+  if (!f) return true;
+  unsigned char head[GRAPH_HEAD_CAP];
+  const size_t head_len = fread(head, 1, sizeof head, f);
+  uint64_t offset = 0, size = 0;
+  bool complete = true;
+  if (!graph_filter_index(head, head_len, &offset, &size)) {
+    complete = true;
+  } else if (offset == 0) {
+    complete = false;  // a layer written without any filter
+  } else if (fseek(f, (long)offset, SEEK_SET) == 0) {
+    unsigned char chunk[4096];
+    uint32_t previous = 0;
+    while (size > 0 && complete) {
+      const size_t want = size < sizeof chunk ? (size_t)size : sizeof chunk;
+      const size_t got = fread(chunk, 1, want, f);
+      if (got != want) break;  // cut short: not a graph git would read
+      complete = graph_filters_complete(chunk, got, &previous);
+      size -= got;
+    }
   }
-  if (!have) return head_has_commits(root);
-  // Commits in the same second as the graph count as in it.
-  return reflog_entries_after(root, written, GRAPH_REFRESH_COMMITS) >= GRAPH_REFRESH_COMMITS;
+  fclose(f);
+  return complete;
 }
 
+bool commit_graph_filters_complete(const char *root) {
+  char path[1200];
+  int n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graph", root);
+  if (n < 0 || (size_t)n >= sizeof path) return true;
+  if (file_exists(path)) return layer_complete(path);
+  n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/commit-graph-chain", root);
+  if (n < 0 || (size_t)n >= sizeof path) return true;
+  FILE *chain = file_open_read(path);
+  if (!chain) return true;
+  // One layer's hash per line, the base first.
+  char line[128];
+  bool complete = true;
+  while (complete && fgets(line, sizeof line, chain)) {
+    line[strcspn(line, "\r\n")] = '\0';
+    if (!*line) continue;
+    n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/graph-%s.graph", root, line);
+    if (n > 0 && (size_t)n < sizeof path) complete = layer_complete(path);
+  }
+  fclose(chain);
+  return complete;
+}
+
+static bool graph_written(const char *root, int64_t *written) {
+  char path[1200];
+  // git reads the single graph file before a split chain.
+  int n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graph", root);
+  if (n > 0 && (size_t)n < sizeof path && file_mtime(path, written)) return true;
+  n = snprintf(path, sizeof path, "%s/.git/objects/info/commit-graphs/commit-graph-chain", root);
+  return n > 0 && (size_t)n < sizeof path && file_mtime(path, written);
+}
+
+graph_upkeep commit_graph_upkeep(const char *root, bool due) {
+  int64_t written = 0;
+  if (!graph_written(root, &written)) return head_has_commits(root) ? GRAPH_ADD : GRAPH_KEEP;
+  if (!commit_graph_filters_complete(root)) return GRAPH_FILL;
+  // Commits in the same second as the graph count as in it.
+  if (due || reflog_entries_after(root, written, GRAPH_REFRESH_COMMITS) >= GRAPH_REFRESH_COMMITS)
+    return GRAPH_ADD;
+  return GRAPH_KEEP;
+}

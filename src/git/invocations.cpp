@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "frame/error.h"
+#include "git/commit_graph.h"
 #include "git/runner.h"
 
 int git_init(const char *root) {
@@ -96,10 +97,27 @@ int git_log_recent(const char *root, int count, char **out) {
   return run_git(root, args, out);
 }
 
-void git_update_commit_graph(const char *root) {
+void git_update_commit_graph(const char *root, bool fill) {
   char saved[WIKIDB_ERROR_CAP];
   save_error(saved);
-  const char *args[] = {"commit-graph", "write", "--reachable", "--changed-paths", "--split", nullptr};
+  char max_new[48];
+  snprintf(max_new, sizeof max_new, "--max-new-filters=%d", (int)GRAPH_NEW_FILTERS);
+  // Only a rewrite computes the filters a layer lacks; adding a layer
+  // writes the new commits alone.
+  const char *args[] = {"commit-graph", "write",  "--reachable", "--changed-paths",
+                        fill ? "--split=replace" : "--split", max_new, nullptr};
+  run_git(root, args, nullptr);
+  restore_error(saved);
+}
+
+void git_gc_auto(const char *root) {
+  char saved[WIKIDB_ERROR_CAP];
+  save_error(saved);
+  // In the foreground, so that nothing outlives the call; and without the
+  // commit-graph, which the library keeps itself in bounded steps (gc would
+  // compute every missing filter at once).
+  const char *args[] = {"-c", "gc.autoDetach=false", "-c", "gc.writeCommitGraph=false",
+                        "gc", "--auto", "--quiet", nullptr};
   run_git(root, args, nullptr);
   restore_error(saved);
 }

@@ -35,6 +35,13 @@ int git_ls_pages(const char *root, char **out);
 int git_log_recent(const char *root, int count, char **out);
 
 // Keeps git's commit-graph (with changed-path filters) up to date, so that
-// path-limited logs stay fast in a long history. Best effort: neither its
-// result nor its message is kept.
-void git_update_commit_graph(const char *root);
+// path-limited logs stay fast in a long history: adds the commits it lacks
+// as a new layer, or with fill rewrites it to compute filters it lacks. At
+// most GRAPH_NEW_FILTERS filters per call. Best effort: neither its result
+// nor its message is kept.
+void git_update_commit_graph(const char *root, bool fill);
+
+// Lets git pack loose objects when it finds enough of them ("gc --auto"),
+// in the foreground and leaving the commit-graph alone. Best effort, as
+// above: the error slot is left as it was.
+void git_gc_auto(const char *root);

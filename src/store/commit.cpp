@@ -16,7 +16,12 @@ int commit_with_acceptance(wikidb_handle *h, const char *message, const char *au
     clear_error();
     if (++h->commits_since_graph >= GRAPH_REFRESH_COMMITS) {
       h->commits_since_graph = 0;
-      git_update_commit_graph(h->root);
+      // git's own automatic maintenance after each commit is switched off
+      // for the library's processes; loose objects are packed here instead,
+      // once per refresh rather than by a child of every commit.
+      git_gc_auto(h->root);
+      const graph_upkeep upkeep = commit_graph_upkeep(h->root, true);
+      if (upkeep != GRAPH_KEEP) git_update_commit_graph(h->root, upkeep == GRAPH_FILL);
     }
     return 0;
   }

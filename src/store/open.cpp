@@ -48,8 +48,11 @@ extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
   git_write_settings(h->root);
   // A wiki made or grown by other means (an import, plain git, handles
   // closed before their own refresh) gets its graph here, so that page
-  // histories stay fast; a failure leaves the slot as the settings left it.
-  if (commit_graph_behind(h->root)) git_update_commit_graph(h->root);
+  // histories stay fast, and each open computes another bounded share of
+  // the filters an imported history lacks; a failure leaves the slot as the
+  // settings left it.
+  const graph_upkeep upkeep = commit_graph_upkeep(h->root, false);
+  if (upkeep != GRAPH_KEEP) git_update_commit_graph(h->root, upkeep == GRAPH_FILL);
   return h;
 }
 
