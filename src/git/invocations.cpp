@@ -72,6 +72,22 @@ int git_log_history(const char *root, const char *path, char **out) {
   return run_git(root, args, out);
 }
 
+int git_log_history_raw(const char *root, const char *path, char **out, size_t *out_len) {
+  // Each commit's own diff names the page's object after it; without
+  // rename detection that entry always carries the page's own path.
+  const char *args[] = {"log", "-z", "--raw", "--no-abbrev", "--no-renames",
+                        "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso", "--", path, nullptr};
+  // git's warnings stay apart from the output that is parsed.
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  git_output res;
+  const int rc = run_git_call(root, &call, &res);
+  *out = res.out;
+  *out_len = res.out_len;
+  res.out = nullptr;
+  git_output_release(&res);
+  return rc;
+}
+
 int git_cat_file_size(const char *root, const char *object, char **out) {
   const char *args[] = {"cat-file", "-s", object, nullptr};
   return run_git(root, args, out);

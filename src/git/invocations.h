@@ -28,6 +28,9 @@ int git_diff(const char *root, const char *from, const char *to, const char *pat
 
 // Reports. path may be null for the whole wiki.
 int git_log_history(const char *root, const char *path, char **out);
+// The page's log with each commit's diff entries, NUL-separated (-z):
+// *out_len bytes, holding 0 bytes.
+int git_log_history_raw(const char *root, const char *path, char **out, size_t *out_len);
 int git_cat_file_size(const char *root, const char *object, char **out);
 // Sizes of many objects: input holds NUL-terminated object names.
 int git_cat_file_sizes(const char *root, const char *input, size_t input_len, char **out);

@@ -64,3 +64,30 @@ enum { RECENT_HASH_CAP = 128, RECENT_AUTHOR_CAP = 256, RECENT_DATE_CAP = 128, RE
 // need no copy), else into scratch. Returns false for any other path;
 // name is then undefined.
 bool page_name_of(span path, strbuf *scratch, span *name);
+
+// The page's history from "log -z --raw" (each commit's fields, then its
+// diff entries ":MODES IDS STATUS\0PATH\0", commits apart by a 0 byte):
+// the entries parse_history_log gives for the same commits, in the same
+// order, and for each the page's object id after the commit, taken from the
+// commit's own diff entry for exactly path. blobs[i].n is 0 when the commit
+// shows no such entry (a merge, a path that is a directory, a malformed
+// record): its size is then asked by "HASH:PATH". Both arrays are malloc'd
+// and freed by the caller (null when there are none). Returns the count.
+size_t parse_history_raw(const char *text, size_t len, const char *path, log_entry **entries,
+                         span **blobs);
+
+// Whether an object id is git's null id (all zeros): the page did not exist
+// after that commit, size 0, nothing to ask.
+bool null_object_id(span id);
+
+// The questions for the sizes of a history read with object ids: the id
+// where there is one, else "HASH:PATH", each followed by a 0 byte; no
+// question for a null id. False when out of memory.
+bool batch_blob_input(const log_entry *entries, const span *blobs, size_t n, const char *path,
+                      strbuf *input);
+
+// Reads the answers to count questions (names each followed by a 0 byte,
+// as fed to "cat-file --batch-check -z"): digits and a line feed for a
+// found object, "NAME missing" otherwise (size 0). False when the output
+// does not answer exactly the questions asked.
+bool parse_batch_answers(const char *text, const char *questions, size_t count, int64_t *sizes);

@@ -161,3 +161,141 @@ bool parse_batch_sizes(const char *text, const log_entry *entries, size_t n, con
   }
   return *p == '\0';
 }
+
+// Where the fields of a record end: its first line feed or 0 byte.
+static const char *fields_end(const char *p, const char *end) {
+  while (p < end && *p != '\n' && *p != '\0') p++;
+  return p;
+}
+
+// One diff entry at p (which holds ':'): ":MODES IDS STATUS\0PATH\0", with
+// a second path for a rename or copy. *id gets the last id before the
+// status (the object after the commit, in plain and combined form), *dest
+// the path that object has. Returns the byte after the entry.
+static const char *raw_entry(const char *p, const char *end, span *id, span *dest) {
+  const char *nul = static_cast<const char *>(memchr(p, '\0', (size_t)(end - p)));
+  const char *head_end = nul ? nul : end;
+  // The status is the last word of the head, the id the word before it.
+  const char *status = head_end;
+  while (status > p && status[-1] != ' ') status--;
+  const char *id_end = status > p ? status - 1 : p;
+  const char *id_start = id_end;
+  while (id_start > p && id_start[-1] != ' ') id_start--;
+  *id = {id_start, (size_t)(id_end - id_start)};
+  *dest = {end, 0};
+  if (!nul) return end;
+  const int paths = status < head_end && (*status == 'R' || *status == 'C') ? 2 : 1;
+  p = nul + 1;
+  for (int k = 0; k < paths && p < end; k++) {
+    const char *path_end = static_cast<const char *>(memchr(p, '\0', (size_t)(end - p)));
+    if (!path_end) path_end = end;
+    *dest = {p, (size_t)(path_end - p)};
+    p = path_end < end ? path_end + 1 : end;
+  }
+  return p;
+}
+
+static bool hex_id(span id) {
+  if (id.n < 40) return false;
+  for (size_t i = 0; i < id.n; i++) {
+    const char c = id.p[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+size_t parse_history_raw(const char *text, size_t len, const char *path, log_entry **entries,
+                         span **blobs) {
+  *entries = nullptr;
+  *blobs = nullptr;
+  if (!text) return 0;
+  const char *p = text, *end = text + len;
+  const size_t path_len = strlen(path);
+  size_t n = 0, cap = 0;
+  while (p < end) {
+    const char *f_end = fields_end(p, end);
+    const span fields = {p, (size_t)(f_end - p)};
+    p = f_end < end ? f_end + 1 : end;
+    span blob = {p, 0};
+    int matches = 0;
+    if (f_end < end && *f_end == '\n') {
+      while (p < end && *p == ':') {
+        span id, dest;
+        p = raw_entry(p, end, &id, &dest);
+        if (dest.n == path_len && memcmp(dest.p, path, path_len) == 0 && hex_id(id)) {
+          blob = id;
+          matches++;
+        }
+      }
+      if (p < end && *p == '\0') p++;  // the separator before the next commit
+    }
+    // Two entries for one path would be a form of diff not asked for.
+    if (matches != 1) blob = {p, 0};
+    log_entry e;
+    if (!parse_history_line(fields, &e)) continue;
+    if (n == cap) {
+      size_t grown = cap ? cap * 2 : 64;
+      log_entry *more = static_cast<log_entry *>(realloc(*entries, grown * sizeof **entries));
+      if (!more) {
+        note_out_of_memory();
+        break;
+      }
+      *entries = more;
+      span *more_blobs = static_cast<span *>(realloc(*blobs, grown * sizeof **blobs));
+      if (!more_blobs) {
+        note_out_of_memory();
+        break;
+      }
+      *blobs = more_blobs;
+      cap = grown;
+    }
+    (*entries)[n] = e;
+    (*blobs)[n] = blob;
+    n++;
+  }
+  return n;
+}
+
+bool null_object_id(span id) {
+  if (id.n == 0) return false;
+  for (size_t i = 0; i < id.n; i++)
+    if (id.p[i] != '0') return false;
+  return true;
+}
+
+bool batch_blob_input(const log_entry *entries, const span *blobs, size_t n, const char *path,
+                      strbuf *input) {
+  const size_t path_len = strlen(path) + 1;  // with its 0 byte
+  for (size_t i = 0; i < n; i++) {
+    if (null_object_id(blobs[i])) continue;
+    const bool ok = blobs[i].n ? strbuf_append(input, blobs[i].p, blobs[i].n) == 0 &&
+                                     strbuf_append(input, "", 1) == 0
+                               : strbuf_append(input, entries[i].hash.p, entries[i].hash.n) == 0 &&
+                                     strbuf_append(input, ":", 1) == 0 &&
+                                     strbuf_append(input, path, path_len) == 0;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool parse_batch_answers(const char *text, const char *questions, size_t count, int64_t *sizes) {
+  const char *p = text ? text : "";
+  const char *q = questions;
+  for (size_t i = 0; i < count; i++) {
+    const size_t q_len = strlen(q);
+    const char *digits = p;
+    while (*p >= '0' && *p <= '9') p++;
+    if (p > digits && *p == '\n') {
+      sizes[i] = parse_size(digits);
+      p++;
+    } else {
+      // Not found: git echoes the name, which may hold any byte but 0.
+      p = digits;
+      if (strncmp(p, q, q_len) != 0 || strncmp(p + q_len, " missing\n", 9) != 0) return false;
+      sizes[i] = 0;
+      p += q_len + 9;
+    }
+    q += q_len + 1;
+  }
+  return *p == '\0';
+}

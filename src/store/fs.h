@@ -24,6 +24,10 @@ void fs_sleep_ms(int ms);
 // the path cannot be queried.
 bool fs_mtime(const char *path, int64_t *seconds);
 
+// Whether the directory holds an entry whose name ends in suffix; false
+// when it cannot be read.
+bool fs_dir_has_suffix(const char *dir, const char *suffix);
+
 enum pagefs_status {
   PAGEFS_OK = 0,
   PAGEFS_OPEN_FAILED = -1,   // cannot be opened, created, or is not a plain file

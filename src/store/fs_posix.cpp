@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -24,6 +25,19 @@ bool fs_is_dir(const char *path) {
 bool fs_exists(const char *path) {
   struct stat st;
   return lstat(path, &st) == 0;
+}
+
+bool fs_dir_has_suffix(const char *dir, const char *suffix) {
+  DIR *d = opendir(dir);
+  if (!d) return false;
+  const size_t k = strlen(suffix);
+  bool found = false;
+  for (struct dirent *e; !found && (e = readdir(d));) {
+    const size_t n = strlen(e->d_name);
+    found = n > k && memcmp(e->d_name + n - k, suffix, k) == 0;
+  }
+  closedir(d);
+  return found;
 }
 
 void fs_mkdir(const char *path) { mkdir(path, 0777); }

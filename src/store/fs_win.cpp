@@ -41,6 +41,19 @@ bool fs_exists(const char *path) {
   return with_wide(path, [](const wchar_t *w) { return GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES; });
 }
 
+bool fs_dir_has_suffix(const char *dir, const char *suffix) {
+  char pattern[1200];
+  int n = snprintf(pattern, sizeof pattern, "%s\\*%s", dir, suffix);
+  if (n < 0 || (size_t)n >= sizeof pattern) return false;
+  return with_wide(pattern, [](const wchar_t *w) {
+    WIN32_FIND_DATAW found;
+    HANDLE f = FindFirstFileW(w, &found);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    FindClose(f);
+    return true;
+  });
+}
+
 void fs_mkdir(const char *path) {
   with_wide(path, [](const wchar_t *w) { return CreateDirectoryW(w, nullptr) != 0; });
 }
