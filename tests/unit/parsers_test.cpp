@@ -233,3 +233,103 @@ TEST(RecentParser, LongFieldsAreCutByBytes) {
   EXPECT_NE(raw.find("\"summary\":\"" + summary.substr(0, 511) + "\""), std::string::npos);
   EXPECT_EQ(raw.find(summary.substr(0, 512)), std::string::npos);
 }
+
+// ---- the history read with each commit's diff ("log -z --raw")
+
+namespace {
+
+struct raw_read {
+  std::vector<std::string> hashes, blobs;
+};
+
+raw_read read_raw(const std::string &log, const char *path) {
+  log_entry *e = nullptr;
+  span *b = nullptr;
+  const size_t n = parse_history_raw(log.data(), log.size(), path, &e, &b);
+  raw_read r;
+  for (size_t i = 0; i < n; i++) {
+    r.hashes.emplace_back(e[i].hash.p, e[i].hash.n);
+    r.blobs.emplace_back(b[i].p, b[i].n);
+  }
+  free(e);
+  free(b);
+  return r;
+}
+
+const std::string A(40, 'a'), B(40, 'b'), Z(40, '0');
+
+std::string fields(const std::string &hash) { return hash + "\x1f" "Ann\x1f" "2026-01-01\x1fmsg"; }
+
+}  // namespace
+
+TEST(HistoryRawParser, EachCommitGetsItsPagesObject) {
+  using std::string;
+  const string nul(1, '\0');
+  // An edit, a merge without diff, a deletion, a rename's destination, a
+  // combined entry, a path under a directory of the page's name.
+  const string log = fields("c1") + "\n:100644 100644 " + A + " " + B + " M" + nul + "pages/p.wiki" + nul +
+                     nul + fields("c2") + nul +  //
+                     fields("c3") + "\n:100644 000000 " + B + " " + Z + " D" + nul + "pages/p.wiki" + nul +
+                     nul + fields("c4") + "\n:100644 100644 " + A + " " + B + " R100" + nul + "pages/q.wiki" +
+                     nul + "pages/p.wiki" + nul + nul + fields("c5") + "\n::100644 100644 100644 " + A +
+                     " " + B + " " + A + " MM" + nul + "pages/p.wiki" + nul + nul + fields("c6") +
+                     "\n:000000 100644 " + Z + " " + A + " A" + nul + "pages/p.wiki/x.wiki" + nul;
+  const raw_read r = read_raw(log, "pages/p.wiki");
+  EXPECT_EQ(r.hashes, (std::vector<string>{"c1", "c2", "c3", "c4", "c5", "c6"}));
+  EXPECT_EQ(r.blobs, (std::vector<string>{B, "", Z, B, A, ""}));
+  // The same log read for another path: only the rename's source is there,
+  // and a source is not the object after the commit.
+  EXPECT_EQ(read_raw(log, "pages/q.wiki").blobs, (std::vector<string>(6, "")));
+}
+
+TEST(HistoryRawParser, OddOutputNeverYieldsAWrongId) {
+  const std::string nul(1, '\0');
+  // Abbreviated or upper-case ids, two entries for the path, a cut entry,
+  // text that is no commit (a warning), a record with fewer fields.
+  const std::string log = "warning: something\n" + fields("c1") + "\n:100644 100644 abc def M" + nul +
+                          "pages/p.wiki" + nul + nul + fields("c2") + "\n:100644 100644 " + A + " " +
+                          std::string(40, 'B') + " M" + nul + "pages/p.wiki" + nul + nul + fields("c3") +
+                          "\n:100644 100644 " + A + " " + B + " M" + nul + "pages/p.wiki" + nul +
+                          ":100644 100644 " + A + " " + A + " M" + nul + "pages/p.wiki" + nul + nul +
+                          "c4\x1fonly two\x1f" + nul + fields("c5") + "\n:100644 100644 " + A + " " + B;
+  const raw_read r = read_raw(log, "pages/p.wiki");
+  EXPECT_EQ(r.hashes, (std::vector<std::string>{"c1", "c2", "c3", "c5"}));
+  EXPECT_EQ(r.blobs, (std::vector<std::string>(4, "")));
+  EXPECT_EQ(read_raw("", "pages/p.wiki").hashes.size(), 0u);
+  log_entry *e = nullptr;
+  span *b = nullptr;
+  EXPECT_EQ(parse_history_raw(nullptr, 0, "pages/p.wiki", &e, &b), 0u);
+  EXPECT_EQ(e, nullptr);
+  EXPECT_EQ(b, nullptr);
+}
+
+TEST(HistoryRawParser, QuestionsAndAnswers) {
+  const std::string nul(1, '\0');
+  const std::string log = fields("c1") + "\n:100644 100644 " + A + " " + B + " M" + nul + "pages/p.wiki" +
+                          nul + nul + fields("c2") + "\n:100644 000000 " + B + " " + Z + " D" + nul +
+                          "pages/p.wiki" + nul + nul + fields("c3") + nul;
+  log_entry *e = nullptr;
+  span *b = nullptr;
+  const size_t n = parse_history_raw(log.data(), log.size(), "pages/p.wiki", &e, &b);
+  ASSERT_EQ(n, 3u);
+  strbuf q = {};
+  ASSERT_TRUE(batch_blob_input(e, b, n, "pages/p.wiki", &q));
+  // The null id of the deletion asks nothing; the merge-like c3 asks by path.
+  EXPECT_EQ(std::string(q.data, q.len), B + nul + "c3:pages/p.wiki" + nul);
+  int64_t sizes[2] = {-1, -1};
+  EXPECT_TRUE(parse_batch_answers("17\nc3:pages/p.wiki missing\n", q.data, 2, sizes));
+  EXPECT_EQ(sizes[0], 17);
+  EXPECT_EQ(sizes[1], 0);
+  EXPECT_FALSE(parse_batch_answers("17\n", q.data, 2, sizes)) << "an answer short";
+  EXPECT_FALSE(parse_batch_answers("17\n5\n6\n", q.data, 2, sizes)) << "an answer too many";
+  EXPECT_FALSE(parse_batch_answers((B + " missing\n5\n").c_str(), q.data, 2, sizes) &&
+               parse_batch_answers("17\nc3:pages/q.wiki missing\n", q.data, 2, sizes))
+      << "a missing answer must echo its own question";
+  EXPECT_FALSE(parse_batch_answers("17\nc3:pages/q.wiki missing\n", q.data, 2, sizes));
+  EXPECT_TRUE(null_object_id({Z.data(), Z.size()}));
+  EXPECT_FALSE(null_object_id({"", 0}));
+  EXPECT_FALSE(null_object_id({A.data(), A.size()}));
+  strbuf_release(&q);
+  free(e);
+  free(b);
+}
