@@ -87,6 +87,7 @@ void print_tables(FILE *out) {
   fprintf(out, "\n| measurement | reps | median (ms) | note |\n|---|---:|---:|---|\n");
   for (const fact &f : s_facts)
     fprintf(out, "| %s | %d | %.2f | %s |\n", f.what.c_str(), f.reps, f.ms, f.note.c_str());
+  if (s_memory.empty()) return;
   fprintf(out, "\n| history | JSON (KiB) | library heap peak (KiB) | peak / JSON |\n|---|---:|---:|---:|\n");
   for (const memory &m : s_memory)
     fprintf(out, "| %s | %.1f | %.1f | %.2f |\n", m.what.c_str(), m.json / 1024.0, m.peak / 1024.0,
