@@ -53,7 +53,7 @@ printf 'untracked\n' >"$repo/pages/New page.wiki"
 
 fields='%H%x1f%an%x1f%ad%x1f%s'
 rm -rf "$out"
-mkdir -p "$out"/{list,history,recent,batch_sizes,json_str,cquote,win_quote}
+mkdir -p "$out"/{list,history,recent,batch_sizes,history_raw,graph_file,json_str,cquote,win_quote}
 
 # Page list: the library's ls-files, with paths quoted both ways; -z too.
 cp "$snap/ls" "$out/list/ls-files"
@@ -86,6 +86,25 @@ batch home pages/Home.wiki
 batch dq 'pages/dq"q.wiki'
 batch deleted "pages/line
 feed.wiki"
+
+# History read with each commit's diff: the path, 0, the log as the library
+# asks it (a page, a deleted page), and one with renames detected.
+raw() {  # seed, path
+  { printf '%s\0' "$2"
+    g log -z --raw --no-abbrev --no-renames --format=format:$fields --date=iso -- "$2"; } >"$out/history_raw/$1"
+}
+raw home pages/Home.wiki
+raw deleted "pages/line
+feed.wiki"
+{ printf 'pages/renamed.wiki\0'; g log -z --raw --no-abbrev -M --format=format:$fields --date=iso; } \
+  >"$out/history_raw/renames"
+
+# Commit-graph files: a layer without any filter computed, then one with all.
+g commit-graph write --reachable --changed-paths --split --max-new-filters=0
+cp "$repo"/.git/objects/info/commit-graphs/graph-*.graph "$out/graph_file/no-filters"
+g commit-graph write --reachable --changed-paths --split=replace
+cp "$repo"/.git/objects/info/commit-graphs/graph-*.graph "$out/graph_file/all-filters"
+chmod 644 "$out"/graph_file/*
 
 # JSON strings: page texts, names and messages as git stored them.
 g show -s --format=%B HEAD~4 >"$out/json_str/message"
