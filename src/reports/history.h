@@ -15,7 +15,9 @@ void history_sizes_one_by_one(const char *root, const log_entry *entries, size_t
 // the object ids the log's own diff entries name.
 enum history_sizes_way { SIZES_BY_PATH, SIZES_BY_ID };
 
-// The way that is cheaper in this wiki.
+// The way that is cheaper in this wiki: by id when its objects are packed
+// and its index is at least this large (about 800 pages), else by path.
+enum { HISTORY_BY_ID_INDEX_BYTES = 64 * 1024 };
 history_sizes_way history_sizes_way_for(const char *root);
 
 // The JSON array of the page's history (path: "pages/T.wiki"), its sizes

@@ -24,6 +24,9 @@ void fs_sleep_ms(int ms);
 // the path cannot be queried.
 bool fs_mtime(const char *path, int64_t *seconds);
 
+// Size of the file at path in bytes; false when it cannot be queried.
+bool fs_file_size(const char *path, int64_t *bytes);
+
 // Whether the directory holds an entry whose name ends in suffix; false
 // when it cannot be read.
 bool fs_dir_has_suffix(const char *dir, const char *suffix);

@@ -49,6 +49,13 @@ bool fs_mtime(const char *path, int64_t *seconds) {
   return true;
 }
 
+bool fs_file_size(const char *path, int64_t *bytes) {
+  struct stat st;
+  if (stat(path, &st) != 0) return false;
+  *bytes = (int64_t)st.st_size;
+  return true;
+}
+
 void fs_sleep_ms(int ms) {
   struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

@@ -69,6 +69,13 @@ bool fs_mtime(const char *path, int64_t *seconds) {
   });
 }
 
+bool fs_file_size(const char *path, int64_t *bytes) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return false;
+  *bytes = (int64_t)(((uint64_t)a.nFileSizeHigh << 32) | a.nFileSizeLow);
+  return true;
+}
+
 void fs_sleep_ms(int ms) { Sleep((DWORD)ms); }
 
 // Forms root\rel in UTF-16 with native separators into out (WIDE_PATH_CAP
