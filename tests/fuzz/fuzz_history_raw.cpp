@@ -2,6 +2,8 @@
 // object id per commit, against a plain reading of the same bytes, and the
 // size questions and answers built on them. Input: the page's repository
 // path, a 0 byte, then git's output (which holds 0 bytes itself).
+#include <algorithm>
+
 #include "fuzz_support.h"
 #include "reports/parse.h"
 
@@ -123,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     answers.pop_back();
     FUZZ_CHECK(!parse_batch_answers((answers + "\n7\n").c_str(), input.data, asked, sizes.data()));
   }
-  const std::string junk = text_part((const uint8_t *)log.data(), log.size());
+  const std::string junk(log.begin(), std::find(log.begin(), log.end(), '\0'));
   if (asked) parse_batch_answers(junk.c_str(), input.data, asked, sizes.data());
   strbuf_release(&input);
   free(entries);
