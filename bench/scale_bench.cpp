@@ -181,6 +181,50 @@ void bench_history_sizes(const std::string &big, const std::string &loose, const
     const bool chosen_id = history_sizes_way_for(k.root.c_str()) == SIZES_BY_ID;
     add_row("history sizes by object id (vs by HASH:PATH): " + k.what, k.reps, t,
             std::string("library chooses ") + (chosen_id ? "by id" : "by path") + "; JSON identical");
+    // The two steps apart, run bare: the log with and without its diff,
+    // and the size query by id and by path.
+    const std::string fields = "--format=format:%H%x1f%an%x1f%ad%x1f%s";
+    std::string raw;
+    pair_times logs = time_pair(
+        k.reps,
+        [&](int) {
+          raw.clear();
+          bare_git(k.root, {"log", "-z", "--raw", "--no-abbrev", "--no-renames", fields, "--date=iso", "--", k.path}, &raw);
+        },
+        [&](int) {
+          std::string out;
+          bare_git(k.root, {"log", fields, "--date=iso", "--", k.path}, &out);
+        });
+    add_row("  log step: log -z --raw (vs plain log)", k.reps, logs, k.what);
+    std::string by_id, by_path;
+    for (size_t at = 0; at < raw.size();) {
+      size_t end = raw.find('\0', at);
+      if (end == std::string::npos) end = raw.size();
+      const std::string field = raw.substr(at, end - at);
+      const size_t colon = field.rfind('\n');
+      const std::string head = colon == std::string::npos ? field : field.substr(colon + 1);
+      if (field.find('\x1f') != std::string::npos) {  // a commit's fields
+        by_path += field.substr(0, field.find('\x1f')) + ":" + k.path;
+        by_path.push_back('\0');
+      }
+      if (!head.empty() && head[0] == ':') {  // its diff entry
+        const size_t last = head.rfind(' '), before = head.rfind(' ', last - 1);
+        by_id += head.substr(before + 1, last - before - 1);
+        by_id.push_back('\0');
+      }
+      at = end + 1;
+    }
+    pair_times sizes = time_pair(
+        k.reps,
+        [&](int) {
+          std::string out;
+          bare_git(k.root, {"cat-file", "--batch-check=%(objectsize)", "--buffer", "-z"}, &out, &by_id);
+        },
+        [&](int) {
+          std::string out;
+          bare_git(k.root, {"cat-file", "--batch-check=%(objectsize)", "--buffer", "-z"}, &out, &by_path);
+        });
+    add_row("  size step: cat-file by id (vs by HASH:PATH)", k.reps, sizes, k.what);
   }
 }
 
@@ -287,20 +331,26 @@ void bench_repository_size(const std::string &work, const std::string &flat1k) {
 }
 
 // The open: its five settings, and the writer lock around them.
-void bench_open_lock(const std::string &flat1k) {
+void bench_open_lock(const std::string &flat1k, const std::string &big) {
   fprintf(stderr, "open with the writer lock\n");
   const int reps = 40;
+  auto settings = [](const std::string &root) {
+    static const char *const settings[][2] = {
+        {"user.name", "Wiki User"},   {"user.email", "wiki@quenlow-wikidb.invalid"},
+        {"commit.gpgsign", "false"},  {"core.autocrlf", "false"},
+        {"core.quotepath", "false"},
+    };
+    for (const auto &s : settings) bare_git(root, {"config", s[0], s[1]});
+  };
   pair_times t = time_pair(
-      reps, [&](int) { wikidb_close(open_or_die(flat1k)); },
-      [&](int) {
-        static const char *const settings[][2] = {
-            {"user.name", "Wiki User"},   {"user.email", "wiki@quenlow-wikidb.invalid"},
-            {"commit.gpgsign", "false"},  {"core.autocrlf", "false"},
-            {"core.quotepath", "false"},
-        };
-        for (const auto &s : settings) bare_git(flat1k, {"config", s[0], s[1]});
-      });
-  add_row("open, existing wiki (vs its 5 bare git config)", reps, t, "");
+      reps, [&](int) { wikidb_close(open_or_die(flat1k)); }, [&](int) { settings(flat1k); });
+  add_row("open, existing 1,000-page wiki (vs its 5 bare git config)", reps, t, "");
+  if (commit_graph_filters_complete(big.c_str())) {
+    pair_times tb = time_pair(
+        reps, [&](int) { wikidb_close(open_or_die(big)); }, [&](int) { settings(big); });
+    add_row("open, 100,000-commit wiki, graph complete (vs its 5 bare git config)", reps, tb,
+            "includes reading the graph's filter index (400 KB)");
+  }
   std::vector<double> lock;
   for (int i = 0; i < 200; i++)
     lock.push_back(time_ms([&] {
@@ -362,7 +412,7 @@ int main(int argc, char **argv) {
     sync();
     if (want("size")) bench_repository_size(work, flat1k);
     sync();
-    if (want("lock")) bench_open_lock(flat1k);
+    if (want("lock")) bench_open_lock(flat1k, big);
   });
   printf("Run of %s, load average at the end: ", date);
   fflush(stdout);
