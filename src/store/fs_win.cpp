@@ -70,10 +70,12 @@ bool fs_mtime(const char *path, int64_t *seconds) {
 }
 
 bool fs_file_size(const char *path, int64_t *bytes) {
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return false;
-  *bytes = (int64_t)(((uint64_t)a.nFileSizeHigh << 32) | a.nFileSizeLow);
-  return true;
+  return with_wide(path, [bytes](const wchar_t *w) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExW(w, GetFileExInfoStandard, &a)) return false;
+    *bytes = (int64_t)(((uint64_t)a.nFileSizeHigh << 32) | a.nFileSizeLow);
+    return true;
+  });
 }
 
 void fs_sleep_ms(int ms) { Sleep((DWORD)ms); }
