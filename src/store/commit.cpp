@@ -16,9 +16,10 @@ int commit_with_acceptance(wikidb_handle *h, const char *message, const char *au
     clear_error();
     if (++h->commits_since_graph >= GRAPH_REFRESH_COMMITS) {
       h->commits_since_graph = 0;
-      // git's own automatic maintenance after each commit is switched off
-      // for the library's processes; loose objects are packed here instead,
-      // once per refresh rather than by a child of every commit.
+      // Loose objects are packed here, once per refresh and in the
+      // foreground, rather than left to git's automatic maintenance, a
+      // child of every commit that is meant to be switched off for the
+      // library's git processes (maintenance.auto=false).
       git_gc_auto(h->root);
       const graph_upkeep upkeep = commit_graph_upkeep(h->root, true);
       if (upkeep != GRAPH_KEEP) git_update_commit_graph(h->root, upkeep == GRAPH_FILL);
