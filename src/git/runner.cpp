@@ -24,6 +24,11 @@ int run_git_call(const char *root, const git_call *call, git_output *res) {
   } else if (r.outcome == SPAWN_START_FAILED) {
     set_error("CreateProcessA for git failed: %lu", r.error);
     rc = -1;
+  } else if (r.outcome == SPAWN_STATUS_LOST) {
+    // Without it a refusal (a hook saying no) would pass for success.
+    set_error("Exit status of git was lost: the host reaps child processes it did not start "
+              "or ignores SIGCHLD");
+    rc = -1;
   } else if (out_of_memory_count() != out_of_memory) {
     // Part of the output could not be kept: a cut text must not pass for
     // what git printed.

@@ -10,10 +10,16 @@
 // (the Windows still-active value); such a git is terminated and reaped.
 enum { SPAWN_STILL_ACTIVE = 259 };
 
+// Once git has exited, its output pipes are read for at most this long
+// before they are closed: whatever git wrote is in them by then, and a
+// background child of a hook that holds them open must not hold the caller.
+enum { SPAWN_DRAIN_GRACE_MS = 100 };
+
 enum spawn_outcome {
   SPAWN_RAN,          // git ran; status holds its exit status
   SPAWN_PIPE_FAILED,  // no pipe could be made; error holds the system code
   SPAWN_START_FAILED, // git could not be started; error holds the system code
+  SPAWN_STATUS_LOST,  // git ran, but its exit status was taken by the host
 };
 
 struct spawn_result {
@@ -42,13 +48,23 @@ struct spawn_request {
 // git's environment.
 extern const char *const g_git_redirect_vars[];
 
-// Added to git's environment: every path the library passes names exactly
-// that file, so a page titled "*" or "[ab]" never reaches other pages.
-extern const char g_git_literal_pathspecs[];
+// Environment variables that change what git prints or how it reads its
+// configuration; also removed (with every GIT_TRACE*, GIT_CONFIG_KEY_*,
+// GIT_CONFIG_VALUE_* and GIT_TEST_* variable).
+extern const char *const g_git_output_vars[];
+
+// The entries added to every git's environment (null-terminated): literal
+// pathspecs, traces off, and the pinned settings the library's parsing and
+// commits depend on.
+extern const char *const g_git_profile_env[];
 
 // Whether an environment entry "NAME=VALUE" sets one of g_git_redirect_vars;
 // ignore_case for Windows, where variable names are case-insensitive.
 bool is_redirect_var(const char *entry, bool ignore_case);
+
+// Whether the host's entry "NAME=VALUE" is kept from git: a redirecting or
+// output-changing variable, or one that g_git_profile_env sets itself.
+bool is_removed_var(const char *entry, bool ignore_case);
 
 // Whether entry "NAME=VALUE" sets a variable named in the list of
 // "NAME=VALUE" entries extra (null-terminated, or null).
@@ -56,5 +72,10 @@ bool is_overridden_var(const char *entry, const char *const *extra, bool ignore_
 
 // Runs the request. Standard output goes into out; standard error goes into
 // err, or joined with standard output into out when err is null. Both are
-// read to the end.
+// read to their end, or until SPAWN_DRAIN_GRACE_MS after git's exit.
 spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err);
+
+// Tests only: start and wait for git the portable way (posix_spawnp, no
+// descriptor of the process), as on systems that have nothing better. No
+// effect on Windows.
+void spawn_use_portable_start(bool on);

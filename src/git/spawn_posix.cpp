@@ -1,12 +1,15 @@
-// POSIX process start: posix_spawnp, which glibc implements with a vfork-like
-// clone, so starting git stays cheap even from a host with a large heap.
+// POSIX process start and the collection of git's output and status.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -18,19 +21,22 @@
 
 extern char **environ;
 
-// The host's environment less the redirecting variables and those the
-// caller sets, plus literal pathspecs and the caller's entries; null when
-// out of memory. Only the pointer array is allocated.
+// The host's environment less the variables kept from git and those the
+// caller sets, plus the library's profile and the caller's entries; null
+// when out of memory. Only the pointer array is allocated.
 static char **child_environment(const char *const *extra) {
-  size_t n = 0, x = 0;
+  size_t n = 0, x = 0, pinned = 0;
   for (char **e = environ; e && *e; e++) n++;
   while (extra && extra[x]) x++;
-  char **env = static_cast<char **>(malloc((n + x + 2) * sizeof *env));
+  while (g_git_profile_env[pinned]) pinned++;
+  char **env = static_cast<char **>(malloc((n + pinned + x + 1) * sizeof *env));
   if (!env) return nullptr;
   size_t k = 0;
   for (char **e = environ; e && *e; e++)
-    if (!is_redirect_var(*e, false) && !is_overridden_var(*e, extra, false)) env[k++] = *e;
-  env[k++] = const_cast<char *>(g_git_literal_pathspecs);
+    if (!is_removed_var(*e, false) && !is_overridden_var(*e, extra, false)) env[k++] = *e;
+  for (size_t i = 0; i < pinned; i++)
+    if (!is_overridden_var(g_git_profile_env[i], extra, false))
+      env[k++] = const_cast<char *>(g_git_profile_env[i]);
   for (size_t i = 0; i < x; i++) env[k++] = const_cast<char *>(extra[i]);
   env[k] = nullptr;
   return env;
@@ -62,6 +68,100 @@ static long long now_ms(void) {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// A started git: its process, a descriptor readable at its exit (-1 when
+// the kernel offers none), and its status once collected.
+struct child_proc {
+  pid_t pid;
+  int pidfd;
+  bool done;
+  bool lost;  // ended, but its status could not be read
+  int status;
+};
+
+static int status_of_wait(int st) {
+  return WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : 0;
+}
+
+#if defined(__linux__)
+// What the kernel keeps of a process that has ended, for its descriptor's
+// holder, even when the process was reaped by someone else (Linux 6.15 on).
+struct pidfd_exit_info {
+  uint64_t mask;
+  uint64_t cgroupid;
+  uint32_t ids[11];
+  int32_t exit_code;  // a wait status
+};
+enum : uint64_t { PIDFD_EXIT_BIT = 1u << 3 };
+#define WIKIDB_PIDFD_GET_INFO _IOWR(0xFF, 11, pidfd_exit_info)
+
+// The status the kernel kept for an ended child whose wait status is gone
+// (the host ignores SIGCHLD, so the system reaped it, or the host reaped
+// it). False on kernels that keep none.
+static bool kept_exit_status(int pidfd, int *status) {
+  if (pidfd < 0) return false;
+  // The record is written just after the exit is announced: look a few
+  // times, a bounded while.
+  for (int attempt = 0; attempt < 200; attempt++) {
+    pidfd_exit_info info;
+    memset(&info, 0, sizeof info);
+    info.mask = PIDFD_EXIT_BIT;
+    if (ioctl(pidfd, WIKIDB_PIDFD_GET_INFO, &info) == 0) {
+      if (info.mask & PIDFD_EXIT_BIT) {
+        *status = status_of_wait(info.exit_code);
+        return true;
+      }
+    } else if (errno != ESRCH && errno != EINTR) {
+      return false;  // a kernel without the request
+    }
+    sleep_us(5000);
+  }
+  return false;
+}
+#endif
+
+// Collects the child's status without waiting. True once it has ended.
+static bool try_reap(child_proc *c) {
+  while (!c->done) {
+#if defined(__linux__)
+    if (c->pidfd >= 0) {
+      // Through the descriptor: exactly this child, never a host's child
+      // that has come to carry a reused number.
+      siginfo_t info;
+      memset(&info, 0, sizeof info);
+      if (waitid((idtype_t)P_PIDFD, (id_t)c->pidfd, &info, WEXITED | WNOHANG) == 0) {
+        if (info.si_pid == 0) return false;
+        c->done = true;
+        c->status = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+        return true;
+      }
+      if (errno == EINTR) continue;
+      if (errno == ECHILD) {
+        c->done = true;
+        c->lost = !kept_exit_status(c->pidfd, &c->status);
+        return true;
+      }
+      // A kernel without waits on descriptors: by number below.
+    }
+#endif
+    int st = 0;
+    pid_t r = waitpid(c->pid, &st, WNOHANG);
+    if (r == c->pid) {
+      c->done = true;
+      c->status = status_of_wait(st);
+    } else if (r < 0 && errno == EINTR) {
+      continue;
+    } else if (r < 0) {
+      // ECHILD: the host reaped it or had the system do so; the status is
+      // gone, and a guess would turn a refusal into success.
+      c->done = true;
+      c->lost = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Reads one ready output descriptor into its buffer; closes it at its end.
 static void drain_ready(int *fd, strbuf *into) {
   char chunk[4096];
@@ -76,15 +176,20 @@ static void drain_ready(int *fd, strbuf *into) {
 
 // Reads both outputs to their end while feeding standard input, so that no
 // side can stall on a full pipe. err_fd is -1 when standard error is joined
-// with standard output.
+// with standard output. Once git itself has exited, everything it wrote is
+// already in the pipes: what is still unread is drained for a short grace,
+// then the pipes are closed, so a background child of a hook that keeps
+// them open cannot hold the caller.
 static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t input_len,
-                 strbuf *out, strbuf *err) {
+                 strbuf *out, strbuf *err, child_proc *child) {
   size_t written = 0;
+  long long grace_end = 0;
+  int pause_ms = 1;
   if (in_fd >= 0 && input_len == 0) close_fd(&in_fd);
   while (out_fd >= 0 || err_fd >= 0) {
-    struct pollfd fds[3];
+    struct pollfd fds[4];
     nfds_t nfds = 0;
-    int out_at = -1, err_at = -1, in_at = -1;
+    int out_at = -1, err_at = -1, in_at = -1, pid_at = -1;
     if (out_fd >= 0) {
       out_at = (int)nfds;
       fds[nfds++] = {out_fd, POLLIN, 0};
@@ -97,9 +202,31 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
       in_at = (int)nfds;
       fds[nfds++] = {in_fd, POLLOUT, 0};
     }
-    if (poll(fds, nfds, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+    int timeout = -1;
+    if (child->done) {
+      long long left = grace_end - now_ms();
+      if (left <= 0) break;
+      timeout = (int)left;
+    } else if (child->pidfd >= 0) {
+      pid_at = (int)nfds;
+      fds[nfds++] = {child->pidfd, POLLIN, 0};
+    } else {
+      // No descriptor tells of the exit: look for it now and then.
+      timeout = pause_ms;
+      if (pause_ms < 50) pause_ms *= 2;
+    }
+    int ready = poll(fds, nfds, timeout);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready < 0) continue;
+    if (!child->done && (pid_at < 0 || fds[pid_at].revents)) {
+      if (try_reap(child)) {
+        grace_end = now_ms() + SPAWN_DRAIN_GRACE_MS;
+        close_fd(&in_fd);  // nobody reads it any more
+        in_at = -1;
+      } else if (pid_at >= 0) {
+        // Readable yet not ended: never spin on it, look now and then.
+        close_fd(&child->pidfd);
+      }
     }
     if (in_at >= 0 && fds[in_at].revents) {
       ssize_t n = send(in_fd, input + written, input_len - written, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -114,56 +241,165 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
   close_fd(&in_fd);
 }
 
-// Sleeps until the child has exited or the deadline has passed, on a
-// descriptor that becomes readable at its exit. False when it timed out;
-// true also when the kernel offers no such descriptor, leaving the caller
-// to poll.
-static bool wait_for_exit(pid_t pid, long long deadline) {
-#if defined(__linux__) && defined(SYS_pidfd_open)
-  int fd = (int)syscall(SYS_pidfd_open, pid, 0);
-  if (fd < 0) return true;
-  int r;
-  do {
-    long long left = deadline - now_ms();
-    struct pollfd p = {fd, POLLIN, 0};
-    r = poll(&p, 1, left > 0 ? (int)left : 0);
-  } while (r < 0 && errno == EINTR);
-  close(fd);
-  return r != 0;
-#else
-  (void)pid;
-  (void)deadline;
-  return true;
-#endif
-}
-
-// Waits up to wait_ms for the child; terminates and reaps it after that.
-static int reap(pid_t pid, int wait_ms) {
+// Waits up to wait_ms for a child that closed its output to exit;
+// terminates and reaps it after that.
+static void reap(child_proc *c, int wait_ms) {
   const long long deadline = now_ms() + wait_ms;
-  // Git has usually closed its output as it exits: wake at the exit itself
-  // rather than at the next step of a sleeping poll, which cost a twentieth
-  // of a short command.
-  bool expired = !wait_for_exit(pid, deadline);
   long pause_us = 20;
-  for (;;) {
-    int st = 0;
-    pid_t r = waitpid(pid, &st, WNOHANG);
-    if (r == pid) {
-      if (WIFEXITED(st)) return WEXITSTATUS(st);
-      if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
-      return 0;
+  while (!try_reap(c)) {
+    long long left = deadline - now_ms();
+    if (left <= 0) break;
+    if (c->pidfd >= 0) {
+      // Wake at the exit itself rather than at the next step of a sleeping
+      // poll, which cost a twentieth of a short command.
+      struct pollfd p = {c->pidfd, POLLIN, 0};
+      int r = poll(&p, 1, (int)left);
+      if (r > 0 && !try_reap(c)) close_fd(&c->pidfd);
+      continue;
     }
-    if (r < 0 && errno == EINTR) continue;
-    // Not our child any more (SIGCHLD ignored by the host): nothing to read.
-    if (r < 0) return 0;
-    if (expired || now_ms() >= deadline) break;
     sleep_us(pause_us);
     if (pause_us < 10000) pause_us *= 2;
   }
-  kill(pid, SIGKILL);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  if (c->done) return;
+  kill(c->pid, SIGKILL);
+  while (waitpid(c->pid, nullptr, 0) < 0 && errno == EINTR) {
   }
-  return SPAWN_STILL_ACTIVE;
+  c->done = true;
+  c->lost = false;
+  c->status = SPAWN_STILL_ACTIVE;
+}
+
+static bool s_portable_start = false;
+
+void spawn_use_portable_start(bool on) { s_portable_start = on; }
+
+// What the child needs between its start and the exec of git.
+struct child_setup {
+  const char *const *argv;
+  char *const *envp;
+  int in_fd;  // -1: /dev/null
+  int out_fd;
+  int err_fd;
+  volatile int error;  // errno of a failed exec, seen by the parent
+};
+
+// The portable start: posix_spawnp, which glibc implements with a vfork-like
+// clone, so starting git stays cheap even from a host with a large heap.
+// Without a descriptor of the child made at its start, a host that ignores
+// SIGCHLD or reaps every child can take git's status away.
+static int start_portable(const child_setup *s, pid_t *pid) {
+  posix_spawn_file_actions_t fa;
+  posix_spawnattr_t attr;
+  int err = posix_spawn_file_actions_init(&fa);
+  if (err) return err;
+  if (s->in_fd >= 0)
+    posix_spawn_file_actions_adddup2(&fa, s->in_fd, 0);
+  else
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, s->out_fd, 1);
+  posix_spawn_file_actions_adddup2(&fa, s->err_fd, 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // The host's own descriptors (sockets, files, locks) stay out of git.
+  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+#endif
+  posix_spawnattr_init(&attr);
+  // git starts with default signal dispositions and an empty mask,
+  // whatever the host has blocked or ignored.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  err = posix_spawnp(pid, "git", &fa, &attr, const_cast<char *const *>(s->argv), s->envp);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&fa);
+  return err;
+}
+
+#if defined(__linux__)
+// Runs in the child, on its own stack but in the parent's memory, which
+// waits meanwhile (as vfork): only calls that touch no shared state.
+static int child_main(void *arg) {
+  child_setup *s = static_cast<child_setup *>(arg);
+  // The dispositions are this child's own copy: no host handler may run
+  // here, and git starts with every signal at its default, none blocked.
+  struct sigaction dfl;
+  memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; sig++)
+    if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  int in = s->in_fd >= 0 ? s->in_fd : open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (in < 0 || dup2(in, 0) < 0 || dup2(s->out_fd, 1) < 0 || dup2(s->err_fd, 2) < 0) {
+    s->error = errno ? errno : EBADF;
+    _exit(127);
+  }
+  // The host's own descriptors (sockets, files, locks) stay out of git.
+#if defined(SYS_close_range)
+  if (syscall(SYS_close_range, 3U, ~0U, 0U) != 0)
+#endif
+  {
+    long max = sysconf(_SC_OPEN_MAX);
+    if (max < 0 || max > 65536) max = 65536;
+    for (int fd = 3; fd < max; fd++) close(fd);
+  }
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execvpe("git", const_cast<char *const *>(s->argv), s->envp);
+  s->error = errno;
+  _exit(127);
+}
+
+// The start used on Linux: as posix_spawnp (a vfork-like clone, cheap
+// even from a host with a large heap), but with a descriptor of the child
+// made at its creation, before it can end and be reaped by anyone.
+static int start_with_descriptor(child_setup *s, pid_t *pid, int *pidfd) {
+  const size_t stack_size = 256 * 1024;
+  void *stack = mmap(nullptr, stack_size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack == MAP_FAILED) return errno;
+  // Blocked across the start so that no host handler runs in the child,
+  // which shares this memory until it execs.
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, &old);
+  s->error = 0;
+  int fd = -1;
+  char *top = static_cast<char *>(stack) + stack_size;
+  pid_t p = clone(child_main, top, CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD, s, &fd);
+  if (p < 0 && errno == EINVAL) {
+    fd = -1;  // a kernel before descriptors of processes
+    p = clone(child_main, top, CLONE_VM | CLONE_VFORK | SIGCHLD, s);
+  }
+  int err = p < 0 ? errno : 0;
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  munmap(stack, stack_size);
+  if (err) return err;
+  if (s->error) {
+    // The exec failed: the child has already ended; take its status.
+    while (waitpid(p, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (fd >= 0) close(fd);
+    return s->error;
+  }
+  *pid = p;
+  *pidfd = fd >= 0 ? lift_fd(fd) : -1;
+  return 0;
+}
+#endif
+
+// A descriptor readable at the child's exit, or -1.
+static int exit_descriptor(pid_t pid) {
+#if defined(__linux__) && defined(SYS_pidfd_open)
+  int fd = (int)syscall(SYS_pidfd_open, pid, 0);
+  return fd >= 0 ? lift_fd(fd) : -1;
+#else
+  (void)pid;
+  return -1;
+#endif
 }
 
 spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
@@ -202,43 +438,21 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   const char **argv = static_cast<const char **>(malloc((argc + 5) * sizeof *argv));
   char **env = child_environment(req->env);
   int start_err = (!argv || !env) ? ENOMEM : 0;
-  pid_t pid = -1;
+  child_proc child = {-1, -1, false, false, 0};
   if (!start_err) {
     argv[0] = "git";
     argv[1] = "--no-pager";
     argv[2] = "-C";
     argv[3] = root;
     for (size_t i = 0; i <= argc; i++) argv[4 + i] = args[i];
-
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    start_err = posix_spawn_file_actions_init(&fa);
-    if (!start_err) {
-      if (input)
-        posix_spawn_file_actions_adddup2(&fa, in_fds[0], 0);
-      else
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-      posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
-      posix_spawn_file_actions_adddup2(&fa, err ? err_fds[1] : pipe_fds[1], 2);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-      // The host's own descriptors (sockets, files, locks) stay out of git.
-      posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    child_setup setup = {argv, env, input ? in_fds[0] : -1, pipe_fds[1],
+                         err ? err_fds[1] : pipe_fds[1], 0};
+#if defined(__linux__)
+    if (!s_portable_start)
+      start_err = start_with_descriptor(&setup, &child.pid, &child.pidfd);
+    else
 #endif
-      posix_spawnattr_init(&attr);
-      // git starts with default signal dispositions and an empty mask,
-      // whatever the host has blocked or ignored.
-      sigset_t none, all;
-      sigemptyset(&none);
-      sigfillset(&all);
-      sigdelset(&all, SIGKILL);
-      sigdelset(&all, SIGSTOP);
-      posix_spawnattr_setsigmask(&attr, &none);
-      posix_spawnattr_setsigdefault(&attr, &all);
-      posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-      start_err = posix_spawnp(&pid, "git", &fa, &attr, const_cast<char *const *>(argv), env);
-      posix_spawnattr_destroy(&attr);
-      posix_spawn_file_actions_destroy(&fa);
-    }
+      start_err = start_portable(&setup, &child.pid);
   }
   free(argv);
   free(env);
@@ -253,7 +467,11 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
     return {SPAWN_START_FAILED, -1, (unsigned long)start_err};
   }
 
-  pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err);
-  res.status = reap(pid, req->wait_ms);
+  if (child.pidfd < 0 && !s_portable_start) child.pidfd = exit_descriptor(child.pid);
+  pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err, &child);
+  if (!child.done) reap(&child, req->wait_ms);
+  close_fd(&child.pidfd);
+  if (child.lost) return {SPAWN_STATUS_LOST, -1, 0};
+  res.status = child.status;
   return res;
 }

@@ -268,3 +268,6 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   CloseHandle(pi.hThread);
   return {SPAWN_RAN, (int)status, 0};
 }
+
+// Windows reads the status from the process handle: nothing to choose.
+void spawn_use_portable_start(bool) {}

@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/utsname.h>
+#include <time.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <stdlib.h>
@@ -9,6 +12,7 @@
 
 #include "frame/error.h"
 #include "git/runner.h"
+#include "git/spawn.h"
 #include "testutil.h"
 #include "wikidb.h"
 
@@ -224,18 +228,63 @@ TEST_F(RunnerTest, GitExitingAfterClosingItsOutputGivesItsStatus) {
   free(r.out);
 }
 
-TEST_F(RunnerTest, HostIgnoringChildSignalsDoesNotStallTheRun) {
-  // Children are then reaped by the system and no status is left to read:
-  // the run takes the output as it is instead of ending in the wait's limit.
-  FakeGit fake("echo done");
+TEST_F(RunnerTest, HostIgnoringChildSignalsNeverTurnsAFailureIntoSuccess) {
+  // The system then reaps git itself. Through the process descriptor the
+  // status is still there (on kernels that keep it); without one it is
+  // lost, and that is a failure of its own, never success.
+  FakeGit fake("echo refused; exit 3");
   struct sigaction ignore = {}, old = {};
   ignore.sa_handler = SIG_IGN;
-  sigaction(SIGCHLD, &ignore, &old);
-  GitRun r = run(tmp_.path(), {"x"});
-  sigaction(SIGCHLD, &old, nullptr);
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.text(), "done\n");
-  free(r.out);
+  struct utsname u;
+  int major = 0, minor = 0;
+  const bool kept = uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+                    (major > 6 || (major == 6 && minor >= 15));
+  for (bool portable : {false, true}) {
+    SCOPED_TRACE(portable ? "portable start" : "start with a process descriptor");
+    spawn_use_portable_start(portable);
+    const int children = testutil::child_process_count();
+    sigaction(SIGCHLD, &ignore, &old);
+    GitRun r = run(tmp_.path(), {"x"});
+    sigaction(SIGCHLD, &old, nullptr);
+    spawn_use_portable_start(false);
+    if (!portable && kept) {
+      EXPECT_EQ(r.rc, 3);
+      EXPECT_EQ(r.text(), "refused\n");
+      EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 3): refused\n");
+    } else {
+      EXPECT_EQ(r.rc, -1);
+      EXPECT_EQ(r.out, nullptr);
+      EXPECT_STREQ(wikidb_last_error(),
+                   "Exit status of git was lost: the host reaps child processes it did not start "
+                   "or ignores SIGCHLD");
+    }
+    EXPECT_EQ(testutil::child_process_count(), children);
+    free(r.out);
+  }
+}
+
+TEST_F(RunnerTest, ChildLeftHoldingTheOutputDoesNotHoldTheRun) {
+  // git exits at once; what it started keeps both outputs open for 40 s.
+  const std::string pid_file = tmp_.path() + "/pid";
+  FakeGit fake("sleep 40 & echo $! > " + testutil::shq(pid_file) +
+               "; echo out; echo err >&2; exit 4");
+  for (bool split : {false, true}) {
+    const char *args[] = {"x", nullptr};
+    git_call call = {args, nullptr, 0, nullptr, split};
+    git_output res;
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int rc = run_git_call(tmp_.path().c_str(), &call, &res);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    testutil::sh("kill $(cat " + testutil::shq(pid_file) + ") 2>/dev/null");
+    EXPECT_EQ(rc, 4);
+    EXPECT_EQ(std::string(res.out ? res.out : ""), split ? "out\n" : "out\nerr\n");
+    EXPECT_EQ(std::string(res.err ? res.err : ""), split ? "err\n" : "");
+    // Held for the child's 40 s before; a bound far below that and far
+    // above a busy machine's few seconds.
+    EXPECT_LT(end.tv_sec - start.tv_sec, 30);
+    git_output_release(&res);
+  }
 }
 
 TEST_F(RunnerTest, DeathBySignalIsAFailure) {
