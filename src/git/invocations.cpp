@@ -1,6 +1,8 @@
 #include "git/invocations.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "frame/error.h"
 #include "git/commit_graph.h"
@@ -34,8 +36,27 @@ int git_rm(const char *root, const char *path) {
 }
 
 int git_commit(const char *root, const char *message, const char *author, char **out) {
-  const char *args[] = {"commit", "-m", message, "--author", author, nullptr};
-  return run_git(root, args, out);
+  const size_t len = strlen(message);
+  if (len <= GIT_MESSAGE_ARG_MAX) {
+    const char *args[] = {"commit", "-m", message, "--author", author, nullptr};
+    return run_git(root, args, out);
+  }
+  // Too long for one argument (Linux) or the whole command line (Windows):
+  // git reads it from standard input instead, with the line end that -m
+  // would have completed, so both routes record the same bytes.
+  const bool complete = message[len - 1] == '\n';
+  char *input = static_cast<char *>(malloc(len + 1));
+  if (!input) {
+    note_out_of_memory();
+    set_error("Out of memory reading git output");
+    return -1;
+  }
+  memcpy(input, message, len);
+  if (!complete) input[len] = '\n';
+  const char *args[] = {"commit", "-F", "-", "--author", author, nullptr};
+  int rc = run_git_input(root, args, input, complete ? len : len + 1, out);
+  free(input);
+  return rc;
 }
 
 int git_staged_changes(const char *root) {
@@ -59,7 +80,9 @@ int git_show(const char *root, const char *object, char **out) {
 }
 
 int git_diff(const char *root, const char *from, const char *to, const char *path, char **out) {
-  const char *args[] = {"diff", from, to, "--", path, nullptr};
+  // A user's or repository's external diff program would replace git's
+  // diff, and no setting can switch one off.
+  const char *args[] = {"diff", "--no-ext-diff", from, to, "--", path, nullptr};
   return run_git(root, args, out);
 }
 

@@ -15,6 +15,12 @@ void git_write_settings(const char *root);
 // Index and commits. PATH arguments are repository paths ("pages/T.wiki").
 int git_add(const char *root, const char *path);
 int git_rm(const char *root, const char *path);
+// Messages longer than this go to git on standard input ("-F -"): one
+// argument may hold at most 128 KiB on Linux, a whole command line 32,767
+// characters on Windows.
+enum { GIT_MESSAGE_ARG_MAX = 8192 };
+// Commits the index. The message is recorded as given (git completes its
+// last line), whatever its length.
 int git_commit(const char *root, const char *message, const char *author, char **out);
 // 0 when the index matches HEAD (nothing staged), 1 when something is staged.
 int git_staged_changes(const char *root);
