@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "frame/utf8.h"
 #include "wikidb.h"
 
 static char s_last_error[WIKIDB_ERROR_CAP];
@@ -11,9 +12,12 @@ static char s_last_error[WIKIDB_ERROR_CAP];
 void set_error(const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  // vsnprintf always terminates and never writes past the slot.
-  vsnprintf(s_last_error, sizeof s_last_error, format, ap);
+  // vsnprintf always terminates and never writes past the slot; a cut
+  // message (long git output) ends before a character it would split.
+  int n = vsnprintf(s_last_error, sizeof s_last_error, format, ap);
   va_end(ap);
+  if (n >= (int)sizeof s_last_error)
+    s_last_error[utf8_whole(s_last_error, sizeof s_last_error - 1)] = '\0';
 }
 
 void clear_error(void) { s_last_error[0] = '\0'; }

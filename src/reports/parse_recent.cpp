@@ -1,14 +1,12 @@
 #include <string.h>
 
+#include "frame/utf8.h"
 #include "reports/json.h"
 #include "reports/parse.h"
 
-// Copies [p, p+n) into a fixed field, cut to its capacity less one.
-static void fill(char *field, size_t cap, const char *p, size_t n) {
-  if (n > cap - 1) n = cap - 1;
-  memcpy(field, p, n);
-  field[n] = '\0';
-}
+// Copies [p, p+n) into a fixed field, cut to its capacity less one and
+// never inside a character, so UTF-8 in stays UTF-8 in the report.
+static void fill(char *field, size_t cap, const char *p, size_t n) { utf8_copy_cut(field, cap, p, n); }
 
 struct commit_fields {
   char hash[RECENT_HASH_CAP];

@@ -220,18 +220,38 @@ TEST(RecentParser, MissingSeparatorsKeepThePreviousCommitsFields) {
   EXPECT_EQ(j[3]["summary"], "s1");
 }
 
-TEST(RecentParser, LongFieldsAreCutByBytes) {
-  const std::string author(300, 'a');
-  std::string summary(510, 's');
-  summary += "\xc3\xa9xyz";  // the cut at 511 bytes splits the two-byte character
-  json j;
+TEST(RecentParser, LongFieldsAreCutAtCharacterBoundaries) {
+  // Characters of every width, placed so that each byte of one falls on the
+  // cut in turn: the report must stay UTF-8 and keep every whole character.
+  const std::vector<std::string> chars = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"};
+  for (const std::string &c : chars) {
+    for (size_t shift = 0; shift < 4; shift++) {
+      std::string author(255 - shift, 'a'), summary(511 - shift, 's');
+      for (int i = 0; i < 4; i++) author += c, summary += c;
+      strbuf b = {};
+      recent_json(("commit:h\x1f" + author + "\x1f" "d\x1f" + summary + "\nM\tpages/p.wiki\n").c_str(),
+                  &b);
+      std::string raw(b.data, b.len);
+      strbuf_release(&b);
+      SCOPED_TRACE("width " + std::to_string(c.size()) + " shift " + std::to_string(shift));
+      ASSERT_TRUE(json::accept(raw)) << raw;
+      json j = json::parse(raw);
+      const std::string got_author = j[0]["author"], got_summary = j[0]["summary"];
+      // The longest prefix of whole characters that fits.
+      const size_t author_keep = 255 - shift + (shift / c.size()) * c.size();
+      const size_t summary_keep = 511 - shift + (shift / c.size()) * c.size();
+      EXPECT_EQ(got_author, author.substr(0, author_keep));
+      EXPECT_EQ(got_summary, summary.substr(0, summary_keep));
+    }
+  }
+  // Bytes that are not UTF-8 are cut by bytes as before: nothing is guessed.
+  const std::string junk(600, '\x80');
   strbuf b = {};
-  recent_json(("commit:h\x1f" + author + "\x1f" "d\x1f" + summary + "\nM\tpages/p.wiki\n").c_str(), &b);
+  recent_json(("commit:h\x1f" + junk + "\x1f" "d\x1f" + junk + "\nM\tpages/p.wiki\n").c_str(), &b);
   std::string raw(b.data, b.len);
   strbuf_release(&b);
-  EXPECT_NE(raw.find("\"author\":\"" + author.substr(0, 255) + "\""), std::string::npos);
-  EXPECT_NE(raw.find("\"summary\":\"" + summary.substr(0, 511) + "\""), std::string::npos);
-  EXPECT_EQ(raw.find(summary.substr(0, 512)), std::string::npos);
+  EXPECT_NE(raw.find("\"author\":\"" + junk.substr(0, 255) + "\""), std::string::npos);
+  EXPECT_NE(raw.find("\"summary\":\"" + junk.substr(0, 511) + "\""), std::string::npos);
 }
 
 // ---- the history read with each commit's diff ("log -z --raw")

@@ -1,0 +1,29 @@
+#include "frame/utf8.h"
+
+#include <string.h>
+
+// The length of the sequence a lead byte starts (1 for ASCII and for bytes
+// that start none).
+static size_t sequence_length(unsigned char c) {
+  if ((c & 0xE0) == 0xC0) return 2;
+  if ((c & 0xF0) == 0xE0) return 3;
+  if ((c & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+size_t utf8_whole(const char *text, size_t n) {
+  // Look back at most one sequence for the byte that starts the last one.
+  for (size_t back = 1; back <= 4 && back <= n; back++) {
+    const unsigned char c = (unsigned char)text[n - back];
+    if ((c & 0xC0) == 0x80) continue;
+    return sequence_length(c) > back ? n - back : n;
+  }
+  return n;
+}
+
+size_t utf8_copy_cut(char *out, size_t cap, const char *text, size_t n) {
+  if (n > cap - 1) n = utf8_whole(text, cap - 1);
+  memcpy(out, text, n);
+  out[n] = '\0';
+  return n;
+}
