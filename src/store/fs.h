@@ -55,6 +55,11 @@ pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t
 // exactly so, or the volume tells names apart by case.
 bool pagefs_case_twin(const char *root, const char *rel, char *found, size_t cap);
 
+// Puts what is known of root/rel on the disk: the file's bytes when it is
+// there, and its directory's entries (so a removal or rename made by git
+// survives a power cut too). False when a sync failed.
+bool pagefs_sync(const char *root, const char *rel);
+
 // Removes the file root/rel if it is there; reports nothing.
 void pagefs_remove(const char *root, const char *rel);
 

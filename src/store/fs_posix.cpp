@@ -90,7 +90,10 @@ static int open_parent(const char *root, const char *rel, bool create, const cha
     component[n] = '\0';
     int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
-      if (mkdirat(dir, component, 0777) == 0 || errno == EEXIST)
+      // A new directory's name must reach the disk with the page in it.
+      const bool made = mkdirat(dir, component, 0777) == 0;
+      if (made) fsync(dir);
+      if (made || errno == EEXIST)
         next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     close_keep_errno(dir);
@@ -143,6 +146,9 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
   if (have_old) fchmod(fd, old.st_mode & 07777);
 
   bool ok = write_all(fd, data, len);
+  // The text is on the disk before its name replaces the page, so a power
+  // cut leaves the old page or the new one, never an empty file.
+  if (ok && fsync(fd) != 0) ok = false;
   // A failing close can be the first report of a full disk.
   if (close(fd) != 0) ok = false;
   if (!ok) {
@@ -155,8 +161,11 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
     close(dir);
     return PAGEFS_OPEN_FAILED;
   }
+  // And the rename itself is on the disk before the caller is told so.
+  // Some file systems cannot sync a directory (EINVAL): nothing to do there.
+  const bool synced = fsync(dir) == 0 || errno == EINVAL;
   close(dir);
-  return PAGEFS_OK;
+  return synced ? PAGEFS_OK : PAGEFS_WRITE_FAILED;
 }
 
 pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t *len) {
@@ -199,6 +208,34 @@ pagefs_status pagefs_read(const char *root, const char *rel, char **data, size_t
 // The volumes served here tell names apart by letter case: a file found
 // under a name is spelled so.
 bool pagefs_case_twin(const char *, const char *, char *, size_t) { return false; }
+
+bool pagefs_sync(const char *root, const char *rel) {
+  // git removes a directory that a removal left empty: then the nearest
+  // directory still there holds the change.
+  char path[1200];
+  if (strlen(rel) >= sizeof path) return false;
+  strcpy(path, rel);
+  for (;;) {
+    const char *name = nullptr;
+    int dir = open_parent(root, path, false, &name);
+    if (dir < 0) {
+      char *slash = strrchr(path, '/');
+      if (errno != ENOENT || !slash) return false;
+      *slash = '\0';
+      continue;
+    }
+    bool ok = true;
+    int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      struct stat st;
+      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fsync(fd) != 0) ok = false;
+      close(fd);
+    }
+    if (fsync(dir) != 0 && errno != EINVAL) ok = false;
+    close(dir);
+    return ok;
+  }
+}
 
 void pagefs_remove(const char *root, const char *rel) {
   const char *name = nullptr;

@@ -148,12 +148,15 @@ pagefs_status pagefs_write(const char *root, const char *rel, const char *data, 
     ok = WriteFile(f, data + done, chunk, &n, nullptr) && n == chunk;
     done += n;
   }
+  // The text is on the disk before its name replaces the page, and the
+  // rename is written through before the caller is told so.
+  if (ok && !FlushFileBuffers(f)) ok = false;
   if (!CloseHandle(f)) ok = false;
   if (!ok) {
     DeleteFileW(tmp);
     return PAGEFS_WRITE_FAILED;
   }
-  if (!MoveFileExW(tmp, path, MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(tmp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileW(tmp);
     return PAGEFS_OPEN_FAILED;
   }
@@ -237,6 +240,21 @@ bool pagefs_case_twin(const char *root, const char *rel, char *found, size_t cap
     if (c == L'\0') return false;
     start = i + 1;
   }
+}
+
+bool pagefs_sync(const char *root, const char *rel) {
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len)) return false;
+  if (!walk_parents(path, root_len, false)) return true;  // nothing there to keep
+  // Flushing needs write access; a directory's entries cannot be flushed
+  // here, the file's own metadata goes with it.
+  HANDLE f = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return true;
+  bool ok = FlushFileBuffers(f) != 0;
+  CloseHandle(f);
+  return ok;
 }
 
 void pagefs_remove(const char *root, const char *rel) {

@@ -3,9 +3,11 @@
 #include <string.h>
 
 #include "frame/error.h"
+#include "frame/utf8.h"
 #include "git/invocations.h"
 #include "store/author.h"
 #include "store/commit.h"
+#include "store/fs.h"
 #include "store/writer_lock.h"
 #include "store/handle.h"
 #include "store/paths.h"
@@ -16,7 +18,10 @@ enum { WIKIDB_MESSAGE_CAP = 256 };
 static const char *commit_message(const char *message, const char *format, const char *title,
                                   char buf[WIKIDB_MESSAGE_CAP]) {
   if (message && *message) return message;
-  snprintf(buf, WIKIDB_MESSAGE_CAP, format, title);
+  // A long title is cut, but never inside a character: the message shows
+  // in reports, which must stay UTF-8.
+  int n = snprintf(buf, WIKIDB_MESSAGE_CAP, format, title);
+  if (n >= WIKIDB_MESSAGE_CAP) buf[utf8_whole(buf, WIKIDB_MESSAGE_CAP - 1)] = '\0';
   return buf;
 }
 
@@ -111,6 +116,7 @@ extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title
   const int rm_rc = git_rm(h->root, p.repo);
   save_error(rm_message);
   pagefs_remove(h->root, p.repo);
+  pagefs_sync(h->root, p.repo);  // the removal reaches the disk with its commit
   char identity[WIKIDB_AUTHOR_CAP], buf[WIKIDB_MESSAGE_CAP];
   format_author(author, identity);
   int rc = commit_with_acceptance(h, commit_message(message, "Delete %s", title, buf), identity);

@@ -2,9 +2,11 @@
 #include <stdlib.h>
 
 #include "frame/error.h"
+#include "frame/utf8.h"
 #include "git/invocations.h"
 #include "store/author.h"
 #include "store/commit.h"
+#include "store/fs.h"
 #include "store/writer_lock.h"
 #include "store/handle.h"
 #include "store/paths.h"
@@ -63,9 +65,13 @@ static int rollback_locked(wikidb_handle *h, const char *title, const char *comm
   if (refuse_case_twin(h->root, p)) return -1;
   // The checkout puts the old text in both the file and the index.
   if (git_checkout(h->root, commit, p->repo) != 0) return -1;
+  // git does not sync the work tree: the restored text is on the disk
+  // before the commit that names it.
+  pagefs_sync(h->root, p->repo);
   char identity[WIKIDB_AUTHOR_CAP], message[WIKIDB_ROLLBACK_MESSAGE_CAP];
   format_author(author, identity);
-  snprintf(message, sizeof message, "Rollback %s to %s", title, commit);
+  int n = snprintf(message, sizeof message, "Rollback %s to %s", title, commit);
+  if (n >= (int)sizeof message) message[utf8_whole(message, sizeof message - 1)] = '\0';
   return commit_with_acceptance(h, message, identity);
 }
 
