@@ -21,8 +21,12 @@
  *    readable with wikidb_last_error.
  *  - "The git runner's message" below is one of: "CreatePipe failed: CODE",
  *    "CreateProcessA for git failed: CODE" (git could not be started; CODE
- *    is the system's error number; the text is the same on every platform), "git command failed (exit code N):
- *    OUTPUT", or "Out of memory reading git output".
+ *    is the system's error number; the text is the same on every platform),
+ *    "git command failed (exit code N): OUTPUT", "Out of memory reading git
+ *    output", or "Exit status of git was lost: the host reaps child processes
+ *    it did not start or ignores SIGCHLD" (see the rule on child processes
+ *    below). A message cut to the slot's 2047 bytes ends before a UTF-8
+ *    character it would split.
  *  - Returned text belongs to the library. The host never frees or writes it.
  *    Each query keeps its latest result in its own slot of the handle; the
  *    pointer stays valid until the same query replaces it on the same handle,
@@ -48,6 +52,59 @@
  *    through it fails with "Title collides with existing page: EXISTING"
  *    (EXISTING the stored spelling, as far as it exists: "Home", or "Dir"
  *    for a directory), and reading it fails with "Page not found: TITLE".
+ *
+ * Child processes. Every git runs as a child of the host process, and its
+ * exit status decides success. On Linux the library holds a process
+ * descriptor of each git from its start and waits through it, so it does not
+ * matter whether the host's SIGCHLD handler reaps every child
+ * (waitpid(-1, ...)) or the host ignores SIGCHLD (SIG_IGN or SA_NOCLDWAIT):
+ * from Linux 6.15 on, the kernel keeps the status for the descriptor even
+ * when the process was reaped. Where it cannot (older kernels, other
+ * systems), the host must not ignore SIGCHLD and must not reap children it
+ * did not start while a call runs; a lost status is never taken for
+ * success, the call fails with "Exit status of git was lost: ...". git
+ * itself starts with every signal at its default, none blocked, and without
+ * the host's descriptors.
+ *
+ * Time bounds. A git that has closed its output is given 30 seconds to exit,
+ * then killed (its status reads 259, a failure). Once git has exited, its
+ * output is read for at most 0.1 second more and then closed, so a
+ * background process left by a repository hook that keeps git's output
+ * open (post-commit "sleep 40 &") does not hold the call.
+ *
+ * git's environment. The library passes git the host's environment less:
+ * GIT_DIR, GIT_WORK_TREE, GIT_INDEX_FILE, GIT_OBJECT_DIRECTORY,
+ * GIT_ALTERNATE_OBJECT_DIRECTORIES, GIT_COMMON_DIR, GIT_NAMESPACE,
+ * GIT_SHALLOW_FILE, GIT_CONFIG and the four *_PATHSPECS variables (they
+ * would point git at another repository or file, or read a title as a
+ * pattern); every GIT_TRACE* variable (trace lines would join the output that
+ * is read); GIT_EXTERNAL_DIFF, GIT_DIFF_OPTS, GIT_DIFF_PATH_COUNTER and
+ * GIT_DIFF_PATH_TOTAL (they replace or reshape diffs); GIT_CONFIG_PARAMETERS,
+ * GIT_CONFIG_COUNT and every GIT_CONFIG_KEY_* and GIT_CONFIG_VALUE_* (settings
+ * that would outrank the ones below); GIT_AUTHOR_DATE and GIT_COMMITTER_DATE
+ * (every commit carries the time it was made); GIT_REDIRECT_STDIN,
+ * GIT_REDIRECT_STDOUT and GIT_REDIRECT_STDERR; and every GIT_TEST_* variable.
+ * It adds GIT_LITERAL_PATHSPECS=1, GIT_TRACE2=0, GIT_TRACE2_PERF=0 and
+ * GIT_TRACE2_EVENT=0, and pins these settings for every git it runs (through
+ * GIT_CONFIG_COUNT, above any configuration file): i18n.logOutputEncoding and
+ * i18n.commitEncoding UTF-8; core.quotepath, color.ui, color.diff,
+ * log.showSignature, log.follow, diff.noprefix, diff.suppressBlankEmpty,
+ * commit.gpgsign and core.autocrlf false; diff.context 3; commit.cleanup
+ * verbatim; core.excludesFile empty (the user's ignore file cannot hide
+ * pages); core.fsync "committed,index" and core.fsyncMethod fsync;
+ * maintenance.auto false and gc.auto 0 (no housekeeping behind a commit).
+ * Everything else stays the host's: the language of git's messages, the
+ * user's and system's configuration files (identity, GIT_COMMITTER_NAME and
+ * GIT_COMMITTER_EMAIL included) and the repository's hooks. Diffs are asked
+ * with --no-ext-diff, since no setting can switch an external diff program
+ * off.
+ *
+ * Durability. When a call that changes the wiki returns 0, its page file and
+ * its commit survive a power cut: the page's text is synced before it
+ * replaces the page, the page's directory after that (and the parent of a
+ * directory the save created), a rolled-back page and the directory of a
+ * deleted one before their commit, and git syncs its objects, index and
+ * branch reference (the pinned core.fsync) before it reports success.
  */
 #ifndef QUENLOW_WIKIDB_H
 #define QUENLOW_WIKIDB_H
@@ -134,7 +191,13 @@ WIKIDB_API void wikidb_close(wikidb_handle *handle);
  * author:  NULL or "" for the default identity; a text holding both '<' and
  *          '>' is used as "Name <mail>" unchanged; any other text is a bare
  *          name given a placeholder mail address. Cut to 255 bytes.
- * message: the commit message; NULL or "" for "Update TITLE".
+ * message: the commit message; NULL or "" for "Update TITLE". Any other
+ *          message is recorded exactly as given, at any length (16 MiB and
+ *          more: long ones reach git on its standard input), comment-like
+ *          lines, blank lines and trailing blanks included; git only adds a
+ *          line feed when the message does not end with one. A default
+ *          message cut to its 255 bytes ends before a UTF-8 character it
+ *          would split.
  *
  * Returns 0 on success, also when the text was unchanged and git had nothing
  * to commit. Returns -1 on failure: "Invalid handle", "Invalid title",
@@ -254,7 +317,8 @@ WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *handle, const char
  * file a commit added, changed or removed:
  * [{"hash":H,"author":A,"date":D,"summary":S,"page":P},...]
  * with the fields of the history and P the page name. Author values are cut
- * to 255 bytes and subjects to 511.
+ * to at most 255 bytes and subjects to at most 511, at the end of the last
+ * whole UTF-8 character that fits, so UTF-8 in gives valid UTF-8 out.
  *
  * limit: number of commits to look at; 0 or negative means 50.
  */
