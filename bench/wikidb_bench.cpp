@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,7 +31,7 @@ namespace {
 // Repetitions; --quick divides the larger ones by four.
 struct reps_t {
   int open = 40, open_new = 10, history = 20, per_commit = 3, history_nograph = 3, stale = 5,
-      list1k = 40, list10k = 20, recent = 30, revision = 40, save_big = 16, graph_noop = 10,
+      list1k = 40, list10k = 20, recent = 30, revision = 40, save_big = 16, graph_noop = 10, durable = 100,
       graph_incremental = 5, graph_scratch_small = 3, graph_scratch_big = 2, runner = 300;
 } R;
 
@@ -81,12 +82,52 @@ void floor_open(const std::string &root) {
   for (const auto &s : settings) bare_git(root, {"config", s[0], s[1]});
 }
 
+// Writes a page as the library does when durable: the text synced in a
+// temporary file, renamed over the page, the directory synced.
+void write_file_synced(const std::string &dir, const std::string &name, const std::string &text) {
+  const std::string tmp = dir + "/.floor.tmp";
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size() || fsync(fd) != 0)
+    fail("durable floor write " + tmp);
+  close(fd);
+  if (rename(tmp.c_str(), (dir + "/" + name).c_str()) != 0) fail("durable floor rename");
+  int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d < 0 || fsync(d) != 0) fail("durable floor directory sync");
+  close(d);
+}
+
+// The settings the library pins that change a save's work: git starts no
+// maintenance behind a commit, and with durable syncs its objects, index
+// and references.
+struct floor_settings {
+  explicit floor_settings(bool durable) {
+    setenv("GIT_CONFIG_COUNT", durable ? "3" : "1", 1);
+    setenv("GIT_CONFIG_KEY_0", "maintenance.auto", 1);
+    setenv("GIT_CONFIG_VALUE_0", "false", 1);
+    setenv("GIT_CONFIG_KEY_1", "core.fsync", 1);
+    setenv("GIT_CONFIG_VALUE_1", "committed,index", 1);
+    setenv("GIT_CONFIG_KEY_2", "core.fsyncMethod", 1);
+    setenv("GIT_CONFIG_VALUE_2", "fsync", 1);
+  }
+  ~floor_settings() {
+    for (const char *v : {"GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0", "GIT_CONFIG_VALUE_0", "GIT_CONFIG_KEY_1",
+                          "GIT_CONFIG_VALUE_1", "GIT_CONFIG_KEY_2", "GIT_CONFIG_VALUE_2"})
+      unsetenv(v);
+  }
+};
+
 // What one save runs: the file, add, commit, and the graph refresh after
-// every kGraphEvery commits, as the library does.
+// every kGraphEvery commits, as the library does; with durable, the file
+// and git's work synced as the library does it. Without, the save as it
+// was before the library synced anything.
 void floor_save(const std::string &root, const std::string &title, const std::string &text,
-                const std::string &author, int *commits) {
+                const std::string &author, int *commits, bool durable = true) {
   const std::string path = "pages/" + title + ".wiki";
-  write_file(root + "/" + path, text);
+  floor_settings settings(durable);
+  if (durable)
+    write_file_synced(root + "/pages", title + ".wiki", text);
+  else
+    write_file(root + "/" + path, text);
   bare_git(root, {"add", path});
   std::string out;
   bare_git(root, {"commit", "-m", "Update " + title, "--author", library_identity(author)}, &out);
@@ -314,6 +355,17 @@ void bench_saves(const std::string &work) {
       [&](int i) { floor_save(floor_root, "Busy", page_text("Busy", i), "bench", &floor_commits); });
   add_row("300 saves of one page (per save)", 300, t,
           fmt("total: library %.0f ms, floor %.0f ms; both run 6 gc --auto and graph writes", sum(t.lib), sum(t.floor)));
+  // What durability costs: the library's save against the same save with
+  // nothing synced, as the library saved before (file, add, commit).
+  int plain_commits = 0;
+  t = time_pair(
+      R.durable, [&](int i) { lib_save("Durable", i); },
+      [&](int i) {
+        floor_save(floor_root, "Durable", page_text("Durable", i), "bench", &plain_commits, false);
+      });
+  add_row("durable save against a save that syncs nothing (per save)", R.durable, t,
+          fmt("library syncs page, directory, objects, index, ref: %+.2f ms per save",
+              median(t.lib) - median(t.floor)));
   wikidb_close(h);
 }
 
@@ -554,16 +606,18 @@ void bench_memory(const wikis &w) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool keep = false;
+  bool keep = false, saves_only = false;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--keep")) {
       keep = true;
+    } else if (!strcmp(argv[i], "--saves")) {
+      saves_only = true;
     } else if (!strcmp(argv[i], "--quick")) {
       for (int *r : {&R.open, &R.history, &R.list1k, &R.list10k, &R.recent, &R.revision, &R.save_big,
                      &R.graph_noop, &R.runner})
         *r = *r / 4 > 2 ? *r / 4 : 3;
     } else {
-      fprintf(stderr, "usage: %s [--quick] [--keep]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--quick] [--keep] [--saves]\n", argv[0]);
       return 2;
     }
   }
@@ -590,6 +644,12 @@ int main(int argc, char **argv) {
   // Each phase starts with the disk idle: the fixtures write hundreds of
   // megabytes, whose writeback would otherwise land in later timings.
   double total = time_ms([&] {
+    if (saves_only) {
+      // The save rows alone (durability among them): no fixtures needed.
+      sync();
+      bench_saves(work);
+      return;
+    }
     build_fixtures(work, &w);
     sync();
     bench_open(work, w);
