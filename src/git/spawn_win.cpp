@@ -251,6 +251,7 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   }
 
   DWORD status = 0;
+  bool lost = false;
   if (WaitForSingleObject(pi.hProcess, (DWORD)req->wait_ms) != WAIT_OBJECT_0) {
     // Still running long after closing its output: end it, so it holds no
     // repository lock behind our back.
@@ -258,7 +259,7 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     status = SPAWN_STILL_ACTIVE;
   } else if (!GetExitCodeProcess(pi.hProcess, &status)) {
-    status = 0;
+    lost = true;  // an unread status must not pass for success
   }
   if (feeder) {
     WaitForSingleObject(feeder, INFINITE);
@@ -266,6 +267,7 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   }
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+  if (lost) return {SPAWN_STATUS_LOST, -1, 0};
   return {SPAWN_RAN, (int)status, 0};
 }
 
