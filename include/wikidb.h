@@ -92,7 +92,7 @@
  * commit.gpgsign and core.autocrlf false; diff.context 3; commit.cleanup
  * verbatim; core.excludesFile empty (the user's ignore file cannot hide
  * pages); core.fsync "committed,index" and core.fsyncMethod fsync;
- * maintenance.auto false and gc.auto 0 (no housekeeping behind a commit).
+ * maintenance.auto false (no housekeeping started behind a commit).
  * Everything else stays the host's: the language of git's messages, the
  * user's and system's configuration files (identity, GIT_COMMITTER_NAME and
  * GIT_COMMITTER_EMAIL included) and the repository's hooks. Diffs are asked

@@ -44,7 +44,7 @@ const char *const g_git_profile_env[] = {
     "GIT_LITERAL_PATHSPECS=1",
     // Trace targets may also come from the user's files; these switch them off.
     "GIT_TRACE2=0", "GIT_TRACE2_PERF=0", "GIT_TRACE2_EVENT=0",
-    "GIT_CONFIG_COUNT=18",
+    "GIT_CONFIG_COUNT=17",
     // Reports are UTF-8, read without quoting, with no colour or signature
     // lines, and a page's history is its own (no rename following).
     "GIT_CONFIG_KEY_0=i18n.logOutputEncoding", "GIT_CONFIG_VALUE_0=UTF-8",
@@ -69,9 +69,9 @@ const char *const g_git_profile_env[] = {
     // git reports success.
     "GIT_CONFIG_KEY_14=core.fsync",            "GIT_CONFIG_VALUE_14=committed,index",
     "GIT_CONFIG_KEY_15=core.fsyncMethod",      "GIT_CONFIG_VALUE_15=fsync",
-    // No housekeeping started behind a commit: the library chooses when.
+    // No housekeeping started behind a commit: the library chooses when
+    // (gc.auto stays the repository's, for the library's own "gc --auto").
     "GIT_CONFIG_KEY_16=maintenance.auto",      "GIT_CONFIG_VALUE_16=false",
-    "GIT_CONFIG_KEY_17=gc.auto",               "GIT_CONFIG_VALUE_17=0",
     nullptr,
 };
 
