@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,47 @@ TEST_F(HostTest, MessagesAreRecordedAsGivenAtAnyLength) {
     ASSERT_EQ(wikidb_save_page(h_, "M", std::to_string(len).c_str(), nullptr, m.c_str()), 0);
     EXPECT_TRUE(message_of("HEAD") == m + "\n");
   }
+}
+
+TEST_F(HostTest, DefaultMessagesOfLongTitlesStayUtf8) {
+  // Titles of two-, three- and four-byte characters whose default messages
+  // ("Update T", "Delete T", "Rollback T to C") must be cut, each shifted so
+  // that every byte of a character falls on the cut once.
+  const std::vector<std::string> chars = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"};
+  int n = 0;
+  for (const std::string &c : chars) {
+    for (size_t shift = 0; shift < c.size(); shift++) {
+      // Components stay below the file system's 255 bytes; the cuts (near
+      // byte 248 of the title for "Update ", 290 for "Rollback ") fall in
+      // the last one.
+      std::string title = std::string(shift + 1, 'a') + "/";
+      while (title.size() < 100) title += c;
+      title += "/";
+      while (title.size() < 320) title += c;
+      SCOPED_TRACE(title);
+      save(title.c_str(), "one");
+      const std::string first = head();
+      save(title.c_str(), "two");
+      ASSERT_EQ(wikidb_rollback(h_, title.c_str(), first.c_str(), nullptr), 0) << wikidb_last_error();
+      ASSERT_EQ(wikidb_delete_page(h_, title.c_str(), nullptr, nullptr), 0) << wikidb_last_error();
+      n += 4;
+      const std::string recent = wikidb_get_recent_changes_json(h_, 4);
+      ASSERT_TRUE(nlohmann::json::accept(recent)) << recent;
+      const nlohmann::json j = nlohmann::json::parse(recent);
+      ASSERT_EQ(j.size(), 4u);
+      for (const auto &e : j) {
+        const std::string summary = e["summary"];
+        const std::string verb = summary.substr(0, summary.find(' ') + 1);
+        // A cut that keeps every whole character that fits.
+        EXPECT_TRUE(verb == "Update " || verb == "Delete " || verb == "Rollback ") << summary;
+        const std::string rest = summary.substr(verb.size());
+        EXPECT_EQ(rest, title.substr(0, rest.size()));
+        EXPECT_GT(summary.size(), 255u - 4);
+      }
+      EXPECT_TRUE(nlohmann::json::accept(std::string(wikidb_get_history_json(h_, nullptr))));
+    }
+  }
+  EXPECT_EQ(commit_count(), n);
 }
 
 // ------------------------------------------------- environment and config

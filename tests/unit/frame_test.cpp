@@ -78,6 +78,28 @@ TEST(ErrorSlot, CutsAt2047Bytes) {
   EXPECT_STREQ(wikidb_last_error(), "");
 }
 
+TEST(ErrorSlot, CutNeverSplitsAUtf8Character) {
+  // Each width of character, with each of its bytes landing on the cut.
+  for (const std::string c : {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"}) {
+    for (size_t shift = 0; shift < 4; shift++) {
+      std::string text(2047 - shift, 'x');
+      for (int i = 0; i < 4; i++) text += c;
+      set_error("%s", text.c_str());
+      const std::string got = wikidb_last_error();
+      EXPECT_EQ(got, text.substr(0, 2047 - shift + (shift / c.size()) * c.size()))
+          << c.size() << " " << shift;
+    }
+  }
+  // A message that fits is never touched, whole characters or not.
+  set_error("%s", "ab\xc3");
+  EXPECT_STREQ(wikidb_last_error(), "ab\xc3");
+  // Bytes that are not UTF-8 are cut by bytes as before.
+  const std::string junk(3000, '\x80');
+  set_error("%s", junk.c_str());
+  EXPECT_EQ(std::string(wikidb_last_error()), junk.substr(0, 2047));
+  clear_error();
+}
+
 TEST(ErrorSlot, SaveAndRestoreKeepTheMessage) {
   set_error("first %lu", 7ul);
   char saved[WIKIDB_ERROR_CAP];
