@@ -15,6 +15,10 @@ enum { SPAWN_STILL_ACTIVE = 259 };
 // background child of a hook that holds them open must not hold the caller.
 enum { SPAWN_DRAIN_GRACE_MS = 100 };
 
+// Tests only: another grace (0: close right after reading what git wrote).
+// No effect on Windows.
+void spawn_set_drain_grace_ms(int ms);
+
 enum spawn_outcome {
   SPAWN_RAN,          // git ran; status holds its exit status
   SPAWN_PIPE_FAILED,  // no pipe could be made; error holds the system code

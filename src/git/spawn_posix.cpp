@@ -174,11 +174,33 @@ static void drain_ready(int *fd, strbuf *into) {
   strbuf_append(into, chunk, (size_t)n);
 }
 
+static int s_grace_ms = SPAWN_DRAIN_GRACE_MS;
+
+void spawn_set_drain_grace_ms(int ms) { s_grace_ms = ms; }
+
+// Reads what a pipe holds now, however long that takes: at git's exit that
+// is everything git wrote, which no grace may cut short on a busy machine.
+static void drain_pending(int *fd, strbuf *into) {
+  int avail = 0;
+  if (*fd < 0 || ioctl(*fd, FIONREAD, &avail) != 0) return;
+  char chunk[4096];
+  while (avail > 0) {
+    ssize_t n = read(*fd, chunk, (size_t)avail < sizeof chunk ? (size_t)avail : sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0 || errno != EAGAIN) close_fd(fd);
+      return;
+    }
+    strbuf_append(into, chunk, (size_t)n);
+    avail -= (int)n;
+  }
+}
+
 // Reads both outputs to their end while feeding standard input, so that no
 // side can stall on a full pipe. err_fd is -1 when standard error is joined
 // with standard output. Once git itself has exited, everything it wrote is
-// already in the pipes: what is still unread is drained for a short grace,
-// then the pipes are closed, so a background child of a hook that keeps
+// already in the pipes and is read at once; then the pipes are read for a
+// short grace more and closed, so a background child of a hook that keeps
 // them open cannot hold the caller.
 static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t input_len,
                  strbuf *out, strbuf *err, child_proc *child) {
@@ -220,7 +242,9 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
     if (ready < 0) continue;
     if (!child->done && (pid_at < 0 || fds[pid_at].revents)) {
       if (try_reap(child)) {
-        grace_end = now_ms() + SPAWN_DRAIN_GRACE_MS;
+        drain_pending(&out_fd, out);
+        drain_pending(&err_fd, err);
+        grace_end = now_ms() + s_grace_ms;
         close_fd(&in_fd);  // nobody reads it any more
         in_at = -1;
       } else if (pid_at >= 0) {
@@ -233,8 +257,8 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
       if (n > 0) written += (size_t)n;
       if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input_len) close_fd(&in_fd);
     }
-    if (out_at >= 0 && fds[out_at].revents) drain_ready(&out_fd, out);
-    if (err_at >= 0 && fds[err_at].revents) drain_ready(&err_fd, err);
+    if (out_at >= 0 && out_fd >= 0 && fds[out_at].revents) drain_ready(&out_fd, out);
+    if (err_at >= 0 && err_fd >= 0 && fds[err_at].revents) drain_ready(&err_fd, err);
   }
   close_fd(&out_fd);
   close_fd(&err_fd);
@@ -468,6 +492,10 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   }
 
   if (child.pidfd < 0 && !s_portable_start) child.pidfd = exit_descriptor(child.pid);
+  // Our ends only (git's stay blocking): a read that poll announced before
+  // the exit's drain took the bytes must not then wait for a hook's child.
+  fcntl(pipe_fds[0], F_SETFL, fcntl(pipe_fds[0], F_GETFL) | O_NONBLOCK);
+  if (err_fds[0] >= 0) fcntl(err_fds[0], F_SETFL, fcntl(err_fds[0], F_GETFL) | O_NONBLOCK);
   pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err, &child);
   if (!child.done) reap(&child, req->wait_ms);
   close_fd(&child.pidfd);

@@ -263,6 +263,28 @@ TEST_F(RunnerTest, HostIgnoringChildSignalsNeverTurnsAFailureIntoSuccess) {
   }
 }
 
+TEST_F(RunnerTest, EverythingGitWroteIsReadEvenWithoutGrace) {
+  // git writes more than a pipe holds on both outputs, exits, and a child
+  // keeps the pipes open. Without any grace, what git wrote must still
+  // arrive whole: at its exit it is all in the pipes.
+  const std::string pid_file = tmp_.path() + "/pid";
+  testutil::write_file(tmp_.path() + "/o", std::string(3000000, 'o'));
+  testutil::write_file(tmp_.path() + "/e", std::string(2000000, 'e'));
+  FakeGit fake("sleep 40 & echo $! > " + testutil::shq(pid_file) + "; cd " + testutil::shq(tmp_.path()) +
+               " && exec cat o e >&2 o");
+  spawn_set_drain_grace_ms(0);
+  const char *args[] = {"x", nullptr};
+  git_call call = {args, nullptr, 0, nullptr, true};
+  git_output res;
+  int rc = run_git_call(tmp_.path().c_str(), &call, &res);
+  spawn_set_drain_grace_ms(SPAWN_DRAIN_GRACE_MS);
+  testutil::sh("kill $(cat " + testutil::shq(pid_file) + ") 2>/dev/null");
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(res.out_len, 0u);
+  EXPECT_EQ(res.err_len, 8000000u);
+  git_output_release(&res);
+}
+
 TEST_F(RunnerTest, ChildLeftHoldingTheOutputDoesNotHoldTheRun) {
   // git exits at once; what it started keeps both outputs open for 40 s.
   const std::string pid_file = tmp_.path() + "/pid";
