@@ -39,9 +39,9 @@ static bool append_wide(strbuf *block, const char *utf8) {
   return rc == 0;
 }
 
-// The caller's environment block less the redirecting variables and those
-// the request sets, plus literal pathspecs and the request's entries, as
-// UTF-16; null when it cannot be made (git is then not started: with the
+// The caller's environment block less the variables kept from git and
+// those the request sets, plus the library's profile (literal pathspecs,
+// pinned settings) and the request's entries, as UTF-16; null when it cannot be made (git is then not started: with the
 // host's block as it is, it could reach another repository or read a title
 // as a wildcard).
 static wchar_t *child_environment(const char *const *extra) {
@@ -52,12 +52,13 @@ static wchar_t *child_environment(const char *const *extra) {
   for (const wchar_t *e = host; ok && *e; e += wcslen(e) + 1) {
     char name[256];
     if (narrow_name(e, name, sizeof name) &&
-        (is_redirect_var(name, true) || is_overridden_var(name, extra, true)))
+        (is_removed_var(name, true) || is_overridden_var(name, extra, true)))
       continue;
     ok = strbuf_append(&block, e, (wcslen(e) + 1) * sizeof(wchar_t)) == 0;
   }
   FreeEnvironmentStringsW(host);
-  ok = ok && append_wide(&block, g_git_literal_pathspecs);
+  for (const char *const *p = g_git_profile_env; ok && *p; p++)
+    if (!is_overridden_var(*p, extra, true)) ok = append_wide(&block, *p);
   for (const char *const *x = extra; ok && x && *x; x++) ok = append_wide(&block, *x);
   const wchar_t end = L'\0';
   ok = ok && strbuf_append(&block, &end, sizeof end) == 0;
