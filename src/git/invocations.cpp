@@ -31,7 +31,9 @@ int git_add(const char *root, const char *path) {
 }
 
 int git_rm(const char *root, const char *path) {
-  const char *args[] = {"rm", "-f", path, nullptr};
+  // Only the index: the library removes the file itself, through a walk
+  // that never follows a link out of the root.
+  const char *args[] = {"rm", "-f", "--cached", path, nullptr};
   return run_git(root, args, nullptr);
 }
 
@@ -66,6 +68,63 @@ int git_staged_changes(const char *root) {
 
 int git_checkout(const char *root, const char *commit, const char *path) {
   const char *args[] = {"checkout", commit, "--", path, nullptr};
+  return run_git(root, args, nullptr);
+}
+
+// head, then paths, then a terminator, in one block; null when out of memory.
+static const char **with_paths(const char *const *head, size_t k, const char *const *paths,
+                               size_t n) {
+  const char **args = static_cast<const char **>(malloc((k + n + 1) * sizeof *args));
+  if (!args) {
+    note_out_of_memory();
+    set_error("Out of memory reading git output");
+    return nullptr;
+  }
+  for (size_t i = 0; i < k; i++) args[i] = head[i];
+  for (size_t i = 0; i < n; i++) args[k + i] = paths[i];
+  args[k + n] = nullptr;
+  return args;
+}
+
+int git_reset_paths(const char *root, const char *const *paths, size_t n) {
+  static const char *const head[] = {"reset", "-q", "--"};
+  const char **args = with_paths(head, 3, paths, n);
+  if (!args) return -1;
+  int rc = run_git(root, args, nullptr);
+  free(args);
+  return rc;
+}
+
+int git_ls_tree(const char *root, const char *rev, const char *const *paths, size_t n,
+                git_output *res) {
+  const char *head[] = {"ls-tree", "-z", "--full-tree", rev, "--"};
+  const char **args = with_paths(head, 5, paths, n);
+  if (!args) return -1;
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  int rc = run_git_call(root, &call, res);
+  free(args);
+  return rc;
+}
+
+int git_head_exists(const char *root) {
+  const char *args[] = {"rev-parse", "-q", "--verify", "HEAD", nullptr};
+  return run_git(root, args, nullptr);
+}
+
+int git_cat_blob(const char *root, const char *object, git_output *res) {
+  const char *args[] = {"cat-file", "blob", object, nullptr};
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_index_add_entry(const char *root, const char *mode, const char *hash, const char *path) {
+  char info[800];
+  int n = snprintf(info, sizeof info, "%s,%s,%s", mode, hash, path);
+  if (n < 0 || (size_t)n >= sizeof info) {
+    set_error("Invalid parameters to update-index");
+    return -1;
+  }
+  const char *args[] = {"update-index", "--add", "--cacheinfo", info, nullptr};
   return run_git(root, args, nullptr);
 }
 

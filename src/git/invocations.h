@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "git/runner.h"
+
 // The address the library commits under when the caller names nobody.
 #define WIKIDB_DEFAULT_NAME "Wiki User"
 #define WIKIDB_DEFAULT_EMAIL "wiki@quenlow-wikidb.invalid"
@@ -14,7 +16,21 @@ void git_write_settings(const char *root);
 
 // Index and commits. PATH arguments are repository paths ("pages/T.wiki").
 int git_add(const char *root, const char *path);
+// Removes path from the index only; the work tree is not touched.
 int git_rm(const char *root, const char *path);
+// Brings the index entries of paths back to HEAD (removed where HEAD lacks
+// them, also before the first commit); the work tree is not touched.
+int git_reset_paths(const char *root, const char *const *paths, size_t n);
+// The entries of rev's tree for paths, NUL-separated ("MODE TYPE HASH\tPATH"),
+// standard error kept apart.
+int git_ls_tree(const char *root, const char *rev, const char *const *paths, size_t n,
+                git_output *res);
+// 0 when HEAD names a commit, 1 before the first commit.
+int git_head_exists(const char *root);
+// The bytes of a blob ("HASH" or "REV:PATH"), standard error kept apart.
+int git_cat_blob(const char *root, const char *object, git_output *res);
+// Puts an entry for path in the index, naming a blob already stored.
+int git_index_add_entry(const char *root, const char *mode, const char *hash, const char *path);
 // Messages longer than this go to git on standard input ("-F -"): one
 // argument may hold at most 128 KiB on Linux, a whole command line 32,767
 // characters on Windows.

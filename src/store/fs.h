@@ -63,10 +63,22 @@ bool pagefs_sync(const char *root, const char *rel);
 // Removes the file root/rel if it is there; reports nothing.
 void pagefs_remove(const char *root, const char *rel);
 
+// True when every directory between root and rel's last component that
+// exists is a real directory: none is a symbolic link (or other reparse
+// point) or a file. Directories still missing are fine.
+bool pagefs_parents_safe(const char *root, const char *rel);
+
+// Removes one file by its full path; false when it could not be removed.
+bool fs_remove_file(const char *path);
+
 // Exclusive lock that serialises writers of one wiki across processes.
 // Released by wiki_unlock, or by the system when the process ends.
 struct wiki_lock {
   intptr_t fd;
 };
-wiki_lock wiki_lock_acquire(const char *root);
+// Takes the lock of the wiki at root, waiting up to wait_ms. Returns 0 with
+// the lock in *out (fd -1 when the lock file cannot be made: a read-only
+// .git, where git cannot write either), or 1 when another process still
+// holds it after the wait.
+int wiki_lock_acquire(const char *root, int wait_ms, wiki_lock *out);
 void wiki_unlock(wiki_lock *lock);

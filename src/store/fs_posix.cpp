@@ -245,18 +245,53 @@ void pagefs_remove(const char *root, const char *rel) {
   close(dir);
 }
 
-wiki_lock wiki_lock_acquire(const char *root) {
+bool pagefs_parents_safe(const char *root, const char *rel) {
+  int dir = open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return true;  // no wiki yet: nothing below it can be a link
+  char component[1200];
+  for (const char *p = rel, *slash; (slash = strchr(p, '/')) != nullptr; p = slash + 1) {
+    size_t n = (size_t)(slash - p);
+    if (n == 0 || n >= sizeof component) break;
+    memcpy(component, p, n);
+    component[n] = '\0';
+    int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int e = errno;
+    close(dir);
+    if (next < 0) return e == ENOENT;
+    dir = next;
+  }
+  close(dir);
+  return true;
+}
+
+bool fs_remove_file(const char *path) { return unlink(path) == 0 || errno == ENOENT; }
+
+int wiki_lock_acquire(const char *root, int wait_ms, wiki_lock *out) {
+  out->fd = -1;
   char path[1200];
   int n = snprintf(path, sizeof path, "%s/.git/wikidb.lock", root);
-  if (n < 0 || (size_t)n >= sizeof path) return {-1};
+  if (n < 0 || (size_t)n >= sizeof path) return 0;
   int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   // Without a lock file (a read-only .git) git cannot write either; the
   // operation goes on and fails there with git's own message.
-  if (fd < 0) return {-1};
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) break;
+  if (fd < 0) return 0;
+  // Polled rather than blocking, so that the wait has an end without
+  // signals in the host.
+  int waited = 0;
+  for (int pause = 1;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) break;  // no locking here: go on unserialised, as before
+    if (waited >= wait_ms) {
+      close(fd);
+      return 1;
+    }
+    fs_sleep_ms(pause);
+    waited += pause;
+    if (pause < 20) pause *= 2;
   }
-  return {fd};
+  out->fd = fd;
+  return 0;
 }
 
 void wiki_unlock(wiki_lock *lock) {

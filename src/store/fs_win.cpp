@@ -268,20 +268,57 @@ void pagefs_remove(const char *root, const char *rel) {
   DeleteFileW(path);
 }
 
-wiki_lock wiki_lock_acquire(const char *root) {
+bool pagefs_parents_safe(const char *root, const char *rel) {
   wchar_t path[WIDE_PATH_CAP];
   size_t root_len = 0;
-  if (!native_path(root, ".git\\wikidb.lock", path, &root_len)) return {-1};
+  if (!native_path(root, rel, path, &root_len)) return false;
+  for (size_t i = root_len + 1; path[i]; i++) {
+    if (path[i] != L'\\') continue;
+    path[i] = L'\0';
+    DWORD a = GetFileAttributesW(path);
+    path[i] = L'\\';
+    // Missing, or a plain file: no page lies beyond it.
+    if (a == INVALID_FILE_ATTRIBUTES) return true;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  }
+  return true;
+}
+
+bool fs_remove_file(const char *path) {
+  return with_wide(path, [](const wchar_t *w) {
+    return DeleteFileW(w) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  });
+}
+
+int wiki_lock_acquire(const char *root, int wait_ms, wiki_lock *out) {
+  out->fd = -1;
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, ".git\\wikidb.lock", path, &root_len)) return 0;
   HANDLE f = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {-1};
-  OVERLAPPED ov;
-  ZeroMemory(&ov, sizeof ov);
-  if (!LockFileEx(f, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov)) {
-    CloseHandle(f);
-    return {-1};
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  // Polled rather than blocking, so that the wait has an end.
+  int waited = 0;
+  for (int pause = 1;;) {
+    OVERLAPPED ov;
+    ZeroMemory(&ov, sizeof ov);
+    if (LockFileEx(f, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) break;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      CloseHandle(f);
+      return 0;
+    }
+    if (waited >= wait_ms) {
+      CloseHandle(f);
+      return 1;
+    }
+    Sleep((DWORD)pause);
+    waited += pause;
+    if (pause < 20) pause *= 2;
   }
-  return {(intptr_t)f};
+  out->fd = (intptr_t)f;
+  return 0;
 }
 
 void wiki_unlock(wiki_lock *lock) {

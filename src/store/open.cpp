@@ -8,6 +8,8 @@
 #include "store/writer_lock.h"
 #include "store/fs.h"
 #include "store/handle.h"
+#include "store/journal.h"
+#include "store/repo_state.h"
 
 static bool is_sep(char c) { return c == '/' || c == '\\'; }
 
@@ -33,6 +35,14 @@ extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
   memcpy(h->root, wiki_root, n);
   h->root[n] = '\0';
 
+  // git would take a bare repository's own directory for a work tree's
+  // parent and nest a second repository inside it.
+  if (repo_root_is_bare(h->root)) {
+    free(h);
+    set_error("Wiki root is a bare repository");
+    return nullptr;
+  }
+
   char pages[1100], meta[1100], git_dir[1100];
   snprintf(pages, sizeof pages, "%s/pages", h->root);
   snprintf(meta, sizeof meta, "%s/meta", h->root);
@@ -45,6 +55,14 @@ extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
     free(h);
     return nullptr;
   }
+  // Under the writer lock, so that no other opener's config write can find
+  // the configuration locked. An open that cannot have the lock in time
+  // still succeeds, its message left as a failed setting leaves its own.
+  wiki_lock lock;
+  if (writer_begin_settings(h, &lock) != 0) return h;
+  // Journalled with no page: an opener killed mid-write leaves git's
+  // configuration lock to be cleared by the next writer.
+  const bool journalled = journal_begin(h, 'I', nullptr, 0) == 0;
   git_write_settings(h->root);
   // A wiki made or grown by other means (an import, plain git, handles
   // closed before their own refresh) gets its graph here, so that page
@@ -53,6 +71,8 @@ extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
   // settings left it.
   const graph_upkeep upkeep = commit_graph_upkeep(h->root, false);
   if (upkeep != GRAPH_KEEP) git_update_commit_graph(h->root, upkeep == GRAPH_FILL);
+  if (journalled) journal_end(h);
+  writer_end(&lock);
   return h;
 }
 

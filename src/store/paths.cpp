@@ -2,6 +2,7 @@
 
 #include "frame/error.h"
 #include "store/fs.h"
+#include "store/git_path_rules.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -27,12 +28,25 @@ bool title_is_safe(const char *title) {
   }
 }
 
+// A directory named like a page file ("x.wiki/y") would stand where the page
+// "x" keeps its file, so whichever came second could never be written.
+static bool has_page_named_directory(const char *repo) {
+  static const char ext[] = ".wiki";
+  const size_t ext_len = sizeof ext - 1;
+  for (const char *slash = strchr(repo, '/'); slash; slash = strchr(slash + 1, '/')) {
+    if ((size_t)(slash - repo) >= ext_len && memcmp(slash - ext_len, ext, ext_len) == 0)
+      return true;
+  }
+  return false;
+}
+
 bool page_paths(const char *root, const char *title, page_path *out) {
   if (!title_is_safe(title)) return false;
   int n = snprintf(out->repo, sizeof out->repo, "pages/%s.wiki", title);
   if (n < 0 || (size_t)n >= sizeof out->repo) return false;
   for (char *p = out->repo; *p; p++)
     if (*p == '\\') *p = '/';
+  if (!git_accepts_path(out->repo) || has_page_named_directory(out->repo)) return false;
   const char sep = fs_separator();
   n = snprintf(out->file, sizeof out->file, "%s/%s", root, out->repo);
   if (n < 0 || (size_t)n >= sizeof out->file) return false;

@@ -16,7 +16,9 @@ struct page_path {
 // names can hold it (fs_title_allowed: on Windows no ':', no device names...).
 bool title_is_safe(const char *title);
 
-// Forms both paths of a safe title. False when the title is unsafe or a path
+// Forms both paths of a safe title. False when the title is unsafe, when git
+// would refuse its repository path (git_path_rules.h), when a directory of
+// it ends in ".wiki" (it would stand where a page file does), or when a path
 // would not fit its buffer (a cut path would name another page).
 bool page_paths(const char *root, const char *title, page_path *out);
 

@@ -95,7 +95,12 @@ TEST_F(Pages, FailedCommitWithSomethingStagedKeepsTheCommitsMessage) {
   EXPECT_EQ(wikidb_save_page(h_, "P", "text", nullptr, nullptr), -1);
   EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 1): cleaning up: nothing to commit\n");
   EXPECT_EQ(head(), "");
-  // Deleting with the page staged fails the same way.
+  // The failed save took its page back out of the index ...
+  EXPECT_EQ(git("diff --cached --name-only"), "");
+  // ... so only what the host staged itself is left, and a delete whose
+  // commit then fails keeps the commit's message.
+  testutil::write_file(root_ + "/host.txt", "host");
+  git("add host.txt");
   EXPECT_EQ(wikidb_delete_page(h_, "Other", nullptr, nullptr), -1);
   EXPECT_STREQ(wikidb_last_error(), "git command failed (exit code 1): cleaning up: nothing to commit\n");
 }
@@ -254,7 +259,8 @@ TEST_F(Pages, SaveIsAtomicAndLeavesNoTemporaryFile) {
     rlimit old;
     rlimit_guard() {
       getrlimit(RLIMIT_FSIZE, &old);
-      rlimit small = {4, old.rlim_max};
+      // Room for the journal (well under 64 bytes), not for the new text.
+      rlimit small = {64, old.rlim_max};
       signal(SIGXFSZ, SIG_IGN);
       setrlimit(RLIMIT_FSIZE, &small);
     }
@@ -265,7 +271,7 @@ TEST_F(Pages, SaveIsAtomicAndLeavesNoTemporaryFile) {
   };
   {
     rlimit_guard limit;
-    EXPECT_EQ(wikidb_save_page(h_, "P", "a much longer new text", nullptr, nullptr), -1);
+    EXPECT_EQ(wikidb_save_page(h_, "P", std::string(200, 'n').c_str(), nullptr, nullptr), -1);
   }
   EXPECT_STREQ(wikidb_last_error(), ("Failed to write content to: " + page_file("P.wiki")).c_str());
   EXPECT_EQ(read_file(page_file("P.wiki")), "old text");

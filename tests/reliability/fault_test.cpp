@@ -9,6 +9,7 @@
 
 #include "fault_support.h"
 #include "git/runner.h"
+#include "store/writer_lock.h"
 #include "wikidb.h"
 
 using namespace testutil;
@@ -127,15 +128,18 @@ TEST_F(Faults, GitIsADirectory) {
 }
 
 // Someone else's git holds the index for longer than the writers wait: the
-// writers fail with git's message, and none reports a change it did not make.
+// writers fail as busy before touching the page, and none reports a change
+// it did not make.
 TEST_F(Faults, ForeignIndexLockOutlastsTheWait) {
   Wiki w;
   const std::string lock = w.root + "/.git/index.lock";
   write_file(lock, "");
+  // Nobody releases this lock: a short wait shows the same refusal.
+  writer_set_wait_limits_ms(-1, 500, -1);
 
   EXPECT_EQ(wikidb_save_page(w.h, "Alpha", "third\n", "Bob", nullptr), -1);
-  EXPECT_NE(std::string(wikidb_last_error()).find("index.lock"), std::string::npos)
-      << wikidb_last_error();
+  EXPECT_EQ(std::string(wikidb_last_error()),
+            "Wiki is busy: " + lock + " is locked by another git process");
 
   EXPECT_EQ(wikidb_delete_page(w.h, "Alpha", "Bob", nullptr), -1);
   EXPECT_NE(std::string(wikidb_last_error()).find("index.lock"), std::string::npos)
@@ -145,6 +149,8 @@ TEST_F(Faults, ForeignIndexLockOutlastsTheWait) {
   EXPECT_NE(std::string(wikidb_last_error()).find("index.lock"), std::string::npos)
       << wikidb_last_error();
 
+  writer_set_wait_limits_ms(-1, GIT_LOCK_WAIT_MS, -1);
+  EXPECT_EQ(read_file(w.root + "/pages/Alpha.wiki"), "second\n") << "page file untouched";
   unlink(lock.c_str());
   EXPECT_EQ(trimmed(git(w.root, "rev-parse HEAD")), w.c2) << "nothing was committed";
   EXPECT_EQ(git(w.root, "ls-files pages"), "pages/Alpha.wiki\n") << "Alpha is still tracked";

@@ -72,12 +72,41 @@ TEST(Author, IdentityForms) {
   EXPECT_STREQ(out, "Wiki User <wiki@quenlow-wikidb.invalid>");
   format_author("Ann <ann@example.org>", out);
   EXPECT_STREQ(out, "Ann <ann@example.org>");
-  format_author(">odd<", out);
-  EXPECT_STREQ(out, ">odd<");
   format_author("Bob", out);
   EXPECT_STREQ(out, "Bob <Bob@users.quenlow-wikidb.invalid>");
-  format_author("half <open", out);
-  EXPECT_STREQ(out, "half <open <half <open@users.quenlow-wikidb.invalid>");
-  format_author(std::string(400, 'n').c_str(), out);
-  EXPECT_EQ(std::string(out).size(), 255u);
+  ASSERT_TRUE(format_author("Ann<ann@example.org>", out));
+  EXPECT_STREQ(out, "Ann <ann@example.org>");
+}
+
+TEST(Author, LongNamesAreCutNeverTheAddress) {
+  char out[WIKIDB_AUTHOR_CAP];
+  // A bare name appears twice; both copies are cut alike and the brackets stay.
+  ASSERT_TRUE(format_author(std::string(400, 'n').c_str(), out));
+  const std::string bare(out);
+  EXPECT_LE(bare.size(), 255u);
+  EXPECT_EQ(bare, std::string(111, 'n') + " <" + std::string(111, 'n') + "@users.quenlow-wikidb.invalid>");
+  // The name part is cut at a character boundary; the address is whole.
+  std::string e;
+  for (int i = 0; i < 150; i++) e += "\xc3\xa9";
+  ASSERT_TRUE(format_author((e + " <a@example.org>").c_str(), out));
+  const std::string named(out);
+  EXPECT_LE(named.size(), 255u);
+  ASSERT_GE(named.size(), 16u);
+  EXPECT_EQ(named.substr(named.size() - 16), " <a@example.org>");
+  const std::string name = named.substr(0, named.size() - 16);
+  EXPECT_EQ(name.size() % 2, 0u) << "cut inside a two-byte sequence";
+  EXPECT_EQ(name, e.substr(0, name.size()));
+  EXPECT_GE(name.size(), 236u);
+  // An address too long to leave room for a name cannot be recorded.
+  EXPECT_FALSE(format_author(("A <" + std::string(260, 'm') + ">").c_str(), out));
+}
+
+TEST(Author, MalformedAuthorsAreRefused) {
+  char out[WIKIDB_AUTHOR_CAP];
+  for (const char *bad : {">odd<", "half <open", "half >shut", "a <b> <c>", "a <b>>", "a <b> c",
+                          "<a@example.org>", " . <a@example.org>", "...", "tab\tname",
+                          "unit\x1fsep", "new\nline <a@b>", "del\x7f"})
+    EXPECT_FALSE(format_author(bad, out)) << bad;
+  for (const char *ok : {"J\xc3\xa9r\xc3\xb4me", "x\x80y", "Ann <>", "Alice Admin\\|"})
+    EXPECT_TRUE(format_author(ok, out)) << ok;
 }
