@@ -31,7 +31,29 @@ int journal_begin(const wikidb_handle *h, char mode, const char *const *repo_pat
   return 0;
 }
 
-void journal_end(const wikidb_handle *h) { pagefs_remove(h->root, k_journal); }
+// Removes the lock files git left behind: those of a dead writer's git, or
+// of a git of this write that died (killed, or out of disk) while it held
+// them. One that goes away within the grace belonged to a git still
+// finishing (a child of the dead writer, or someone else's): it is left to
+// its owner.
+static void clear_dead_locks(const wikidb_handle *h) {
+  char locks[REPO_LOCKS_MAX][REPO_LOCK_PATH_CAP];
+  const size_t n = repo_git_locks(h->root, true, locks);
+  int waited = 0;
+  const int grace = writer_dead_lock_grace_ms();
+  for (size_t i = 0; i < n; i++) {
+    for (int pause = 5; fs_exists(locks[i]) && waited < grace; pause = pause < 200 ? pause * 2 : 200) {
+      fs_sleep_ms(pause);
+      waited += pause;
+    }
+    if (fs_exists(locks[i])) fs_remove_file(locks[i]);
+  }
+}
+
+void journal_end(const wikidb_handle *h) {
+  clear_dead_locks(h);
+  pagefs_remove(h->root, k_journal);
+}
 
 // A journal read back: its mode and the paths it lists (pointing into text).
 struct journal_record {
@@ -135,26 +157,12 @@ void journal_abandon(const wikidb_handle *h) {
   char failure[WIKIDB_ERROR_CAP];
   save_error(failure);
   journal_record r;
-  if (read_journal(h, &r) == 1 && journal_restore(h, r.mode, r.paths, r.n) == 0) journal_end(h);
+  if (read_journal(h, &r) == 1) {
+    clear_dead_locks(h);
+    if (journal_restore(h, r.mode, r.paths, r.n) == 0) journal_end(h);
+  }
   release(&r);
   restore_error(failure);
-}
-
-// Removes the lock files git left when the writer died. One that goes away
-// within the grace belonged to a git still finishing (a child of the dead
-// writer, or someone else's): it is left to its owner.
-static void clear_dead_locks(const wikidb_handle *h) {
-  char locks[REPO_LOCKS_MAX][REPO_LOCK_PATH_CAP];
-  const size_t n = repo_git_locks(h->root, true, locks);
-  int waited = 0;
-  const int grace = writer_dead_lock_grace_ms();
-  for (size_t i = 0; i < n; i++) {
-    for (int pause = 5; fs_exists(locks[i]) && waited < grace; pause = pause < 200 ? pause * 2 : 200) {
-      fs_sleep_ms(pause);
-      waited += pause;
-    }
-    if (fs_exists(locks[i])) fs_remove_file(locks[i]);
-  }
 }
 
 int journal_recover(const wikidb_handle *h) {

@@ -23,12 +23,14 @@
 // journal: PATH" when it cannot be written (nothing may be changed then).
 int journal_begin(const wikidb_handle *h, char mode, const char *const *repo_paths, size_t n);
 
-// The write ended and left nothing to repair: removes the journal.
+// The write ended and left nothing to repair: removes the lock files a git
+// of this write left when it died (after the grace of journal_recover),
+// then the journal.
 void journal_end(const wikidb_handle *h);
 
 // The write failed after it may have changed what the journal lists:
-// brings those paths back as the journal's mode says, then removes the
-// journal. When the repair itself fails the journal stays, for the next
+// clears the lock files its git left when it died, brings those paths back
+// as the journal's mode says, then removes the journal. When the repair itself fails the journal stays, for the next
 // writer. The error slot keeps the failure the caller already holds.
 void journal_abandon(const wikidb_handle *h);
 

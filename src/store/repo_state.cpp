@@ -73,7 +73,7 @@ size_t repo_git_locks(const char *root, bool all, char paths[REPO_LOCKS_MAX][REP
   static const char *const commit_locks[] = {"index.lock", "HEAD.lock"};
   static const char *const writer_locks[] = {
       "config.lock", "packed-refs.lock", "objects/info/commit-graphs/commit-graph-chain.lock",
-      "objects/info/commit-graph.lock"};
+      "objects/info/commit-graph.lock", "objects/maintenance.lock"};
   size_t k = 0;
   auto add = [&](const char *name) {
     int n = snprintf(paths[k], REPO_LOCK_PATH_CAP, "%s/.git/%s", root, name);
