@@ -66,11 +66,6 @@ int git_staged_changes(const char *root) {
   return run_git(root, args, nullptr);
 }
 
-int git_checkout(const char *root, const char *commit, const char *path) {
-  const char *args[] = {"checkout", commit, "--", path, nullptr};
-  return run_git(root, args, nullptr);
-}
-
 // head, then paths, then a terminator, in one block; null when out of memory.
 static const char **with_paths(const char *const *head, size_t k, const char *const *paths,
                                size_t n) {

@@ -40,7 +40,6 @@ enum { GIT_MESSAGE_ARG_MAX = 8192 };
 int git_commit(const char *root, const char *message, const char *author, char **out);
 // 0 when the index matches HEAD (nothing staged), 1 when something is staged.
 int git_staged_changes(const char *root);
-int git_checkout(const char *root, const char *commit, const char *path);
 // The index's entry for path: *out is null when the index does not hold it.
 int git_ls_tracked(const char *root, const char *path, char **out);
 
