@@ -43,15 +43,65 @@
  *    valid UTF-8 or a component holds one of " * : < > ? | or a control byte,
  *    ends in a dot or a blank, or is a reserved device name (CON, PRN, AUX,
  *    NUL, COM1-COM9, LPT1-LPT9, also with the superscript digits 1-3, in any
- *    letter case, with or without an extension). Each operation refuses
- *    such a title with its invalid-title message. Symbolic links below ROOT
- *    are never followed.
+ *    letter case, with or without an extension). On every platform it is
+ *    also refused when git would refuse its path "pages/TITLE.wiki": a
+ *    component that Windows or macOS would take for ".git" (".git" followed
+ *    only by dots and spaces, "git~1" likewise, ".git" followed by ':' and a
+ *    stream name such as "::$INDEX_ALLOCATION", or ".git" with Unicode code
+ *    points that HFS+ ignores, U+200C-U+200F, U+202A-U+202E, U+206A-U+206F,
+ *    U+FEFF, inside it); and when a directory of it ends in ".wiki"
+ *    ("x.wiki/y"), since that directory would stand where page "x" keeps its
+ *    file. Each operation refuses such a title with its invalid-title
+ *    message, before anything is written.
  *  - On a volume that ignores letter case (Windows by default), a title
  *    whose file or directory exists under another spelling ("HOME" where
  *    "Home" is stored) names another page: saving, deleting or rolling back
  *    through it fails with "Title collides with existing page: EXISTING"
  *    (EXISTING the stored spelling, as far as it exists: "Home", or "Dir"
  *    for a directory), and reading it fails with "Page not found: TITLE".
+ *  - Symbolic links below ROOT are never followed: no call creates, replaces
+ *    or removes a file outside ROOT through a link (or junction) that exists
+ *    when the call starts. A page whose directories include a link is
+ *    refused; page files are written, replaced and removed by the library
+ *    itself, git only changes the index.
+ *  - Authors (save, delete, rollback): NULL or "" for the default identity
+ *    "Wiki User <wiki@quenlow-wikidb.invalid>"; "NAME <MAIL>" (one '<', one
+ *    '>' ending the text) for that identity; a text without '<' and '>' is a
+ *    bare name, given the address NAME@users.quenlow-wikidb.invalid. git
+ *    receives the identity whole, at most 255 bytes: a long name is cut (a
+ *    bare name to 111 bytes), never the address or its brackets, and never
+ *    inside a UTF-8 sequence; trailing blanks of the name are dropped. An
+ *    author holding a control byte (0x00-0x1F or 0x7F), '<' and '>' in any
+ *    other arrangement, a name made only of blanks and punctuation that git
+ *    drops (. , : ; " ' \), or an address too long to fit is refused with
+ *    "Invalid author" before anything is written.
+ *  - Every write (save, delete, rollback) first takes the wiki's writer lock
+ *    (ROOT/.git/wikidb.lock, shared by every process), then, before it
+ *    touches the page file:
+ *      - repairs after a writer that died mid-write (see the journal below);
+ *      - refuses a repository in a state the library did not make, with
+ *        "Wiki repository is in the middle of a merge" (also "rebase",
+ *        "cherry-pick", "revert") or "Wiki repository has a detached HEAD";
+ *        reads keep working in these states;
+ *      - makes sure git can take its locks: ROOT/.git/index.lock, HEAD.lock
+ *        or the branch's lock held by another git process is waited for.
+ *    Nothing waits without a bound: the writer lock at most 60 s, then
+ *    "Wiki is busy: ROOT/.git/wikidb.lock is locked by another writer"; a
+ *    git lock at most 10 s, then "Wiki is busy: PATH is locked by another
+ *    git process" (PATH the lock file). The page file is then untouched.
+ *  - The journal: a write records the page it changes in ROOT/.git/
+ *    wikidb-journal before it changes anything, and removes it at the end
+ *    ("Failed to write the journal: PATH" refuses the write when it cannot
+ *    be written). A write that fails after staging its page brings the
+ *    page's index entry back to HEAD (the file keeps the new text), so no
+ *    later commit records it under another author. A writer that finds the
+ *    journal of a writer that died (killed, crashed, power cut) does the
+ *    same for that page first, and removes the lock files git left for that
+ *    writer (index, HEAD, branch, configuration, packed refs, commit-graph,
+ *    maintenance); a lock file still there 3 s after the dead writer's
+ *    journal is found (or after a write whose git died) is taken as its
+ *    leftover. Changes the host staged itself are not touched: as before,
+ *    the next commit records them.
  *
  * Child processes. Every git runs as a child of the host process, and its
  * exit status decides success. On Linux the library holds a process
@@ -157,7 +207,9 @@ WIKIDB_API const char *wikidb_last_error(void);
  * Creates wiki_root, wiki_root/pages and wiki_root/meta when missing, runs
  * "git init" when wiki_root/.git is not a directory, and writes the repository
  * settings user.name, user.email, commit.gpgsign=false, core.autocrlf=false and
- * core.quotepath=false at every open.
+ * core.quotepath=false at every open, holding the writer lock while it does,
+ * so that concurrent opens never find the configuration locked by each
+ * other. It first repairs after a writer that died (see the journal).
  *
  * wiki_root: path, absolute or relative to the current directory. Trailing
  *            '/' and '\' are dropped. Must be non-empty, at most 1023 bytes
@@ -165,9 +217,12 @@ WIKIDB_API const char *wikidb_last_error(void);
  *
  * Returns a new handle, to be released with wikidb_close, or NULL on failure
  * with the message set ("Invalid wiki_root parameter", "Memory allocation
- * failed", or the git runner's message when "git init" fails or git cannot be
- * started for a new repository). A failed setting does not fail the open; its
- * message then stays readable after the successful call.
+ * failed", "Wiki root is a bare repository" when wiki_root itself is one
+ * (nothing is created in it), or the git runner's message when "git init"
+ * fails or git cannot be started for a new repository). A failed setting
+ * does not fail the open; its message then stays readable after the
+ * successful call. So does the busy message of the writer lock (the settings
+ * are then not written) and a failed repair.
  */
 WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root);
 
@@ -188,9 +243,7 @@ WIKIDB_API void wikidb_close(wikidb_handle *handle);
  *
  * title:   the page title (see the title rules above).
  * content: the page text up to its NUL; NULL saves an empty page.
- * author:  NULL or "" for the default identity; a text holding both '<' and
- *          '>' is used as "Name <mail>" unchanged; any other text is a bare
- *          name given a placeholder mail address. Cut to 255 bytes.
+ * author:  see the author rules above.
  * message: the commit message; NULL or "" for "Update TITLE". Any other
  *          message is recorded exactly as given, at any length (16 MiB and
  *          more: long ones reach git on its standard input), comment-like
@@ -201,10 +254,12 @@ WIKIDB_API void wikidb_close(wikidb_handle *handle);
  *
  * Returns 0 on success, also when the text was unchanged and git had nothing
  * to commit. Returns -1 on failure: "Invalid handle", "Invalid title",
- * "Title collides with existing page: EXISTING" (see the title rules above),
- * "Failed to open file for writing: PATH", "Failed to write content to: PATH",
- * or the git runner's message. A failure after the file was written does not
- * undo the write.
+ * "Invalid author", "Title collides with existing page: EXISTING" (see the
+ * title rules above), the refusals and busy messages common to all writes,
+ * "Failed to open file for writing: PATH" (also when a directory of the page
+ * is a symbolic link), "Failed to write content to: PATH", or the git
+ * runner's message. A failure after the file was written does not undo the
+ * write, but takes the page back out of the index.
  */
 WIKIDB_API int wikidb_save_page(wikidb_handle *handle, const char *title, const char *content,
                                 const char *author, const char *message);
@@ -226,10 +281,14 @@ WIKIDB_API const char *wikidb_get_page(wikidb_handle *handle, const char *title)
  *
  * author and message as for wikidb_save_page; the default message is
  * "Delete TITLE". Deleting a page that does not exist succeeds when there is
- * nothing to commit.
+ * nothing to commit. git removes the page from the index only ("rm -f
+ * --cached"); the library removes the file.
  *
- * Returns 0, or -1 with "Invalid parameters to wikidb_delete_page", "Title
- * collides with existing page: EXISTING", or the git runner's message.
+ * Returns 0, or -1 with "Invalid parameters to wikidb_delete_page" (also when
+ * a directory of the page is a symbolic link; nothing is then removed),
+ * "Invalid author", "Title collides with existing page: EXISTING", the
+ * refusals and busy messages common to all writes, or the git runner's
+ * message.
  */
 WIKIDB_API int wikidb_delete_page(wikidb_handle *handle, const char *title, const char *author,
                                   const char *message);
@@ -274,9 +333,18 @@ WIKIDB_API const char *wikidb_get_diff(wikidb_handle *handle, const char *title,
  * commit: a revision git accepts; must not begin with '-'.
  * author: as for wikidb_save_page.
  *
+ * The old text is read from git ("ls-tree", "cat-file"), written to the page
+ * file by the library as a save writes it, and put in the index as that
+ * commit's blob ("update-index --cacheinfo"): git itself never writes into
+ * the work tree.
+ *
  * Returns 0, also when the page already holds that text; -1 with "Invalid
- * parameters to wikidb_rollback", "Title collides with existing page:
- * EXISTING", or the git runner's message.
+ * parameters to wikidb_rollback" (also when a directory of the page is a
+ * symbolic link, or the page was a link or submodule at that commit),
+ * "Invalid author", "Title collides with existing page: EXISTING", the
+ * refusals and busy messages common to all writes, "Failed to open file for
+ * writing: PATH", "Failed to write content to: PATH", or the git runner's
+ * message (an unknown commit, or no such page at it).
  */
 WIKIDB_API int wikidb_rollback(wikidb_handle *handle, const char *title, const char *commit,
                                const char *author);
