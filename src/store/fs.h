@@ -63,9 +63,9 @@ bool pagefs_sync(const char *root, const char *rel);
 // Removes the file root/rel if it is there; reports nothing.
 void pagefs_remove(const char *root, const char *rel);
 
-// True when every directory between root and rel's last component that
-// exists is a real directory: none is a symbolic link (or other reparse
-// point) or a file. Directories still missing are fine.
+// True unless a directory on the way from root to rel's last component is a
+// symbolic link (or other reparse point) or cannot be opened. The walk stops
+// at the first missing name or plain file: nothing lies beyond it.
 bool pagefs_parents_safe(const char *root, const char *rel);
 
 // Removes one file by its full path; false when it could not be removed.

@@ -255,9 +255,17 @@ bool pagefs_parents_safe(const char *root, const char *rel) {
     memcpy(component, p, n);
     component[n] = '\0';
     int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int e = errno;
+    if (next < 0) {
+      // Missing, or a plain file: no page lies beyond it. A link, or a
+      // directory that cannot be opened, is refused.
+      struct stat st;
+      const bool ok = fstatat(dir, component, &st, AT_SYMLINK_NOFOLLOW) != 0
+                          ? errno == ENOENT
+                          : !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode);
+      close(dir);
+      return ok;
+    }
     close(dir);
-    if (next < 0) return e == ENOENT;
     dir = next;
   }
   close(dir);
