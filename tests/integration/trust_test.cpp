@@ -2,6 +2,7 @@
 // library did not make, a dead writer or a busy wiki must not turn into a
 // lost, misattributed or misplaced edit.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -86,6 +87,55 @@ TEST(Links, NoOperationReachesOutsideThroughALinkedDirectory) {
     EXPECT_EQ(git(w.root, "diff --cached --name-only"), "") << "a refused write staged";
     EXPECT_EQ(git(w.root, "ls-files"), "pages/a/b/c.wiki\n");
   }
+}
+
+// Another process keeps swapping a directory of the page for a link to the
+// outside while saves, deletes and rollbacks run: whatever each call
+// answers, nothing outside changes. Bounded by the number of calls.
+TEST(Links, ASwapRacingTheWritesNeverReachesOutside) {
+  enum { CALLS = 150 };
+  TempDir dir;
+  const std::string root = dir / "wiki", outside = dir / "outside";
+  wikidb_handle *h = wikidb_open(root.c_str());
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(wikidb_save_page(h, "a/b", "one", nullptr, nullptr), 0);
+  const std::string first = trimmed(git(root, "rev-parse HEAD"));
+  ASSERT_EQ(wikidb_save_page(h, "a/b", "two", nullptr, nullptr), 0);
+  sh("mkdir -p " + shq(outside));
+  write_file(outside + "/b.wiki", "outside");
+  const std::string before = snapshot(outside);
+
+  const std::string a = root + "/pages/a", real = root + "/pages/a.real";
+  pid_t swapper = fork();
+  if (swapper == 0) {
+    // Each state lasts a moment, so that calls meet all of them.
+    for (;;) {
+      rename(a.c_str(), real.c_str());
+      symlink(outside.c_str(), a.c_str());
+      usleep(300);
+      unlink(a.c_str());  // removes the link, never a directory
+      rename(real.c_str(), a.c_str());
+      usleep(3000);
+    }
+  }
+  ASSERT_GT(swapper, 0);
+  int refused = 0;
+  for (int i = 0; i < CALLS; i++) {
+    int rc;
+    if (i % 3 == 0)
+      rc = wikidb_rollback(h, "a/b", first.c_str(), nullptr);
+    else if (i % 3 == 1)
+      rc = wikidb_delete_page(h, "a/b", nullptr, nullptr);
+    else
+      rc = wikidb_save_page(h, "a/b", ("save " + std::to_string(i)).c_str(), nullptr, nullptr);
+    if (rc != 0) refused++;
+  }
+  kill(swapper, SIGKILL);
+  waitpid(swapper, nullptr, 0);
+  wikidb_close(h);
+  RecordProperty("refused", refused);
+  EXPECT_LT(refused, (int)CALLS) << "no call met the directory in place";
+  EXPECT_EQ(snapshot(outside), before) << "a file outside the wiki changed";
 }
 
 // A link planted as the page file itself is replaced or removed, never
