@@ -116,14 +116,19 @@ def main():
         index_of(calls, lambda c: is_sync(c) and c[2].endswith("<%s>" % os.path.join(root, "pages", "n")),
                  what="save: parent of a new directory synced")
 
-        # Rollback: the restored file and its directory are synced before
-        # the commit, and git syncs the commit.
+        # Rollback: the restored text is written as a save writes it (its
+        # temporary file synced, renamed over the page, the directory synced)
+        # before the commit, and git syncs the commit.
         first = run(["git", "-C", root, "rev-list", "--max-parents=0", "HEAD"]).stdout.decode().split()[0]
         calls = traced(exe, root, ["revert", "a/b", first])
-        page_sync = index_of(calls, lambda c: is_sync(c) and c[2].endswith("<%s>" % os.path.join(pagedir, "b.wiki")),
+        page_sync = index_of(calls, lambda c: is_sync(c) and re.search(r"/pages/a/\.wikidb-[^/>]*\.tmp>", c[2]),
                              what="rollback: page file sync")
+        ren = index_of(calls, lambda c: c[1].startswith("rename") and '"b.wiki"' in c[2] and ".wikidb-" in c[2],
+                       page_sync, what="rollback: rename over the page after the sync")
+        dir_sync = index_of(calls, lambda c: is_sync(c) and c[2].endswith("<%s>" % pagedir), ren,
+                            what="rollback: page directory sync after the rename")
         ref = index_of(calls, lambda c: is_sync(c) and "/.git/refs/heads/" in c[2], what="rollback: ref sync")
-        assert page_sync < ref, "rollback: page synced only after the commit"
+        assert dir_sync < ref, "rollback: page synced only after the commit"
         check_git_synced(calls, "rollback")
 
         # Delete: the directory that held the page is synced (or, when git
