@@ -4,8 +4,8 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
+#include "platform.h"
 #include "report.h"
 #include "table.h"
 
@@ -69,19 +69,11 @@ void print_json(const char *json) {
 }  // namespace
 
 int cmd_init(const Parsed &p) {
-  struct stat st;
-  bool existed = stat((p.root + "/.git").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  bool existed = is_directory(p.root + "/.git");
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
-  std::string where = p.root;
-#ifndef _WIN32
-  if (char *abs = realpath(p.root.c_str(), nullptr)) {
-    where = abs;
-    free(abs);
-  }
-#endif
   write_out((existed ? "Reinitialized existing wiki in " : "Initialized empty wiki in ") +
-            for_display(where) + "\n");
+            for_display(absolute_path(p.root)) + "\n");
   return EXIT_OK;
 }
 

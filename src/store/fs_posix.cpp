@@ -6,7 +6,6 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "store/fs.h"
@@ -54,12 +53,6 @@ bool fs_file_size(const char *path, int64_t *bytes) {
   if (stat(path, &st) != 0) return false;
   *bytes = (int64_t)st.st_size;
   return true;
-}
-
-void fs_sleep_ms(int ms) {
-  struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }
 
 static void close_keep_errno(int fd) {

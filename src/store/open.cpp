@@ -8,8 +8,7 @@
 #include "store/writer_lock.h"
 #include "store/fs.h"
 #include "store/handle.h"
-
-static bool is_sep(char c) { return c == '/' || c == '\\'; }
+#include "store/paths.h"
 
 extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
   clear_error();

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "frame/clock.h"
+
 wiki_lock writer_begin(const wikidb_handle *h) {
   wiki_lock lock = wiki_lock_acquire(h->root);
   char index_lock[1200];
@@ -10,7 +12,7 @@ wiki_lock writer_begin(const wikidb_handle *h) {
     int waited = 0;
     for (int pause = 5; waited < 5000 && fs_exists(index_lock); pause *= 2) {
       if (pause > 250) pause = 250;
-      fs_sleep_ms(pause);
+      sleep_us(pause * 1000L);
       waited += pause;
     }
   }
