@@ -1,5 +1,5 @@
 #!/bin/sh
-# embed-test.sh SOURCE_DIR CMAKE CTEST CC CXX LAUNCHER
+# embed-test.sh SOURCE_DIR CMAKE CTEST CC CXX LAUNCHER BUILD_TYPE
 #
 # Builds the host project beside this script, which takes the library in
 # with add_subdirectory, once shared and once static (BUILD_SHARED_LIBS=OFF),
@@ -7,7 +7,7 @@
 # registered, that an install puts nothing of ours in place, and that the
 # host runs against a wiki.
 set -eu
-src=$1 cmake=$2 ctest=$3 cc=$4 cxx=$5 launcher=$6
+src=$1 cmake=$2 ctest=$3 cc=$4 cxx=$5 launcher=$6 build_type=${7:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wikidb-embed.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -19,7 +19,8 @@ one_build() {  # NAME SHARED(ON|OFF)
   name=$1 shared=$2 b=$work/$1
   step "configure and build the host ($name)"
   set -- -S "$src/tests/embed" -B "$b" -DWIKIDB_SOURCE_DIR="$src" \
-         -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_SHARED_LIBS="$shared"
+         -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_SHARED_LIBS="$shared" \
+         -DCMAKE_BUILD_TYPE="$build_type"
   if [ -n "$launcher" ]; then
     set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER="$launcher" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"
   fi
