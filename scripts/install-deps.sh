@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this
-# machine lacks. Does nothing when everything is present.
+# machine lacks, and generates the German locale one test runs git in.
+# Does nothing when everything is present.
 set -euo pipefail
 
 need=()
@@ -9,7 +10,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # in the Windows test build; wine64 and locales: running those tests
 # (scripts/windows-tests, which makes its own locale with localedef).
 for pkg in cmake g++ git python3 libgtest-dev libbenchmark-dev nlohmann-json3-dev \
-           g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 locales \
+           g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64 locales ccache \
            clang libclang-rt-14-dev valgrind pkg-config \
            python3-setuptools python3-wheel python3-venv python3-pip chromium; do
   have_pkg "$pkg" || need+=("$pkg")
@@ -27,12 +28,24 @@ npm_ci() {
   fi
 }
 
-if [ ${#need[@]} -eq 0 ]; then npm_ci; exit 0; fi
-
-echo "installing: ${need[*]}"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
 npm_ci
+
+# git's German messages come with git; the locale they need is generated
+# once (a test checks that a save does not depend on git's wording).
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "generating the de_DE.UTF-8 locale"
+  if grep -q '^# *de_DE\.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    $SUDO sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen >/dev/null
+fi

@@ -42,7 +42,10 @@ struct Parsed {
 
 // The command table, in the order help lists it.
 const std::vector<CommandSpec> &commands();
+// Finds a command by its name or by an older name it still answers to.
 const CommandSpec *find_command(const std::string &name);
+// For an older name: what to tell the user about it; null otherwise.
+const char *deprecation_note(const std::string &name);
 
 // The value of the option last given, or null when it was not given.
 const char *option_value(const Parsed &p, const char *long_name);

@@ -51,7 +51,7 @@ const std::vector<CommandSpec> &commands() {
        "One line per commit, newest first: the short hash, the author date, the\n"
        "author's name, for a page its size in bytes in that commit (0 where the\n"
        "page did not exist), and the subject. The hashes, short or full, are what\n"
-       "show, diff and revert take; any revision git understands works there too.",
+       "show, diff and restore take; any revision git understands works there too.",
        {s_json}, 0, 1, true, cmd_log},
       {"show", "TITLE COMMIT", "print a page as it was at a commit",
        "Prints the page's text at COMMIT unchanged. Fails when git does not know\n"
@@ -59,15 +59,18 @@ const std::vector<CommandSpec> &commands() {
        {}, 2, 2, true, cmd_show},
       {"diff", "TITLE FROM TO", "show how a page changed between two commits",
        "Prints git's unified diff of the page from commit FROM to commit TO\n"
-       "unchanged, and nothing when the page was the same in both. Fails when git\n"
-       "does not know one of the commits.",
+       "unchanged, and nothing when the page was the same in both, or in neither.\n"
+       "Fails when git does not know one of the commits.",
        {}, 3, 3, true, cmd_diff},
-      {"revert", "TITLE COMMIT [-a AUTHOR]", "restore a page's text as of a commit, as a new commit",
-       "Puts back the page's text at COMMIT and commits it with the message\n"
-       "\"Rollback TITLE to COMMIT\", which cannot be chosen. The commits after\n"
-       "COMMIT stay in the history. Reverting to the text the page already holds\n"
-       "commits nothing and says so.",
-       {s_author}, 2, 2, true, cmd_revert},
+      {"restore", "TITLE COMMIT [-a AUTHOR]", "restore a page's text as of a commit, as a new commit",
+       "Writes the text the page had at COMMIT back into the page and commits it\n"
+       "with the message \"Rollback TITLE to COMMIT\", which cannot be chosen.\n"
+       "Nothing is undone or removed: the commits after COMMIT stay in the\n"
+       "history, and no other page changes. (git's own \"revert\" is different: it\n"
+       "undoes the changes of one commit.) Restoring the text the page already\n"
+       "holds commits nothing and says so. \"wikidb revert\" is an older,\n"
+       "deprecated name for this command.",
+       {s_author}, 2, 2, true, cmd_restore},
       {"recent", "[-n N] [--json]", "list the page changes of the latest commits",
        "One line per changed page, newest commit first: the short hash, the author\n"
        "date, the author's name, the page and the subject. N counts commits, not\n"
@@ -83,8 +86,31 @@ const std::vector<CommandSpec> &commands() {
   return s_commands;
 }
 
+namespace {
+
+// Names kept working after a command was renamed, with what to say on use.
+struct Alias {
+  const char *name, *command, *note;
+};
+const Alias s_aliases[] = {
+    {"revert", "restore",
+     "\"wikidb revert\" is deprecated, use \"wikidb restore\": it restores the page's "
+     "text as of COMMIT, which is not what git revert does"},
+};
+
+}  // namespace
+
 const CommandSpec *find_command(const std::string &name) {
+  std::string wanted = name;
+  for (const Alias &a : s_aliases)
+    if (name == a.name) wanted = a.command;
   for (const auto &c : commands())
-    if (name == c.name) return &c;
+    if (wanted == c.name) return &c;
+  return nullptr;
+}
+
+const char *deprecation_note(const std::string &name) {
+  for (const Alias &a : s_aliases)
+    if (name == a.name) return a.note;
   return nullptr;
 }

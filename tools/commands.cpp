@@ -4,8 +4,8 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
+#include "platform.h"
 #include "report.h"
 #include "table.h"
 
@@ -69,19 +69,11 @@ void print_json(const char *json) {
 }  // namespace
 
 int cmd_init(const Parsed &p) {
-  struct stat st;
-  bool existed = stat((p.root + "/.git").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  bool existed = is_directory(p.root + "/.git");
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
-  std::string where = p.root;
-#ifndef _WIN32
-  if (char *abs = realpath(p.root.c_str(), nullptr)) {
-    where = abs;
-    free(abs);
-  }
-#endif
   write_out((existed ? "Reinitialized existing wiki in " : "Initialized empty wiki in ") +
-            for_display(where) + "\n");
+            for_display(absolute_path(p.root)) + "\n");
   return EXIT_OK;
 }
 
@@ -167,18 +159,21 @@ int cmd_show(const Parsed &p) {
 int cmd_diff(const Parsed &p) {
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
-  const char *text =
-      wikidb_get_diff(w.h, p.args[0].c_str(), p.args[1].c_str(), p.args[2].c_str());
-  if (*wikidb_last_error()) return fail(wikidb_last_error());
+  const char *title = p.args[0].c_str(), *from = p.args[1].c_str(), *to = p.args[2].c_str();
   // The library hands back whatever git printed, its complaint about an
-  // unknown commit included; a diff never starts like one.
-  for (const char *complaint : {"fatal:", "error:", "usage:"})
-    if (strncmp(text, complaint, strlen(complaint)) == 0) return fail(text);
+  // unknown commit included, and that complaint is worded in the user's
+  // language. So: when the page can be read at both commits, git knows
+  // them and its text is the diff; otherwise only a text shaped as git's
+  // diffs are (empty, or starting "diff --git ") is one.
+  const bool both_known = wikidb_get_revision(w.h, title, from) && wikidb_get_revision(w.h, title, to);
+  const char *text = wikidb_get_diff(w.h, title, from, to);
+  if (*wikidb_last_error()) return fail(wikidb_last_error());
+  if (!both_known && *text && strncmp(text, "diff --git ", 11) != 0) return fail(text);
   write_out(text, strlen(text));
   return EXIT_OK;
 }
 
-int cmd_revert(const Parsed &p) {
+int cmd_restore(const Parsed &p) {
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
   Head before = latest_commit(w.h);

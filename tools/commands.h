@@ -11,7 +11,7 @@ int cmd_ls(const Parsed &p);
 int cmd_log(const Parsed &p);
 int cmd_show(const Parsed &p);
 int cmd_diff(const Parsed &p);
-int cmd_revert(const Parsed &p);
+int cmd_restore(const Parsed &p);
 int cmd_recent(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

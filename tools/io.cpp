@@ -1,13 +1,8 @@
 #include <errno.h>
 #include <string.h>
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 #include "cli.h"
+#include "platform.h"
 
 int fail(const std::string &message) {
   std::string m = message;
@@ -27,15 +22,10 @@ int usage_error(const CommandSpec *cmd, const std::string &message) {
   return EXIT_USAGE;
 }
 
-static bool is_dir(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 wikidb_handle *open_wiki(const Parsed &p) {
   // Opening creates a repository wherever it is pointed; only init may do
   // that, so a mistyped -C does not leave a stray wiki behind.
-  if (p.command->needs_wiki && !p.root.empty() && !is_dir(p.root + "/.git")) {
+  if (p.command->needs_wiki && !p.root.empty() && !is_directory(p.root + "/.git")) {
     fail("not a wiki: " + p.root + " (run \"wikidb init\" there to create one)");
     return nullptr;
   }
@@ -60,9 +50,7 @@ bool read_input(const std::string &path, std::string *out, std::string *error) {
   FILE *f;
   bool is_stdin = path == "-";
   if (is_stdin) {
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
+    stdin_binary();
     f = stdin;
   } else {
     f = fopen(path.c_str(), "rb");

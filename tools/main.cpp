@@ -39,6 +39,7 @@ int main(int argc, char **argv) {
   if (i >= argc) return usage_error(nullptr, "no command given");
   const CommandSpec *cmd = find_command(argv[i]);
   if (!cmd) return usage_error(nullptr, std::string("'") + argv[i] + "' is not a wikidb command");
+  if (const char *note = deprecation_note(argv[i])) fprintf(stderr, "wikidb: warning: %s\n", note);
 
   Parsed p;
   p.root = root;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "json_string.h"
+
 namespace {
 
 struct Cursor {
@@ -18,82 +20,11 @@ bool fail(Cursor *c, const char *what) {
   return false;
 }
 
-void put_utf8(std::string *out, unsigned cp) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-bool read_hex4(Cursor *c, unsigned *out) {
-  unsigned v = 0;
-  for (int i = 0; i < 4; i++) {
-    char ch = c->p[i];
-    v <<= 4;
-    if (ch >= '0' && ch <= '9') v |= static_cast<unsigned>(ch - '0');
-    else if (ch >= 'a' && ch <= 'f') v |= static_cast<unsigned>(ch - 'a' + 10);
-    else if (ch >= 'A' && ch <= 'F') v |= static_cast<unsigned>(ch - 'A' + 10);
-    else return fail(c, "bad \\u escape");
-  }
-  c->p += 4;
-  *out = v;
-  return true;
-}
-
 // Bytes other than escapes are copied unchanged: the library passes page
 // names and subjects through without checking their encoding.
 bool read_string(Cursor *c, std::string *out) {
-  if (*c->p != '"') return fail(c, "expected a string");
-  c->p++;
-  for (;;) {
-    char ch = *c->p;
-    if (ch == '\0') return fail(c, "unterminated string");
-    c->p++;
-    if (ch == '"') return true;
-    if (ch != '\\') {
-      out->push_back(ch);
-      continue;
-    }
-    char e = *c->p++;
-    switch (e) {
-      case '"': out->push_back('"'); break;
-      case '\\': out->push_back('\\'); break;
-      case '/': out->push_back('/'); break;
-      case 'b': out->push_back('\b'); break;
-      case 'f': out->push_back('\f'); break;
-      case 'n': out->push_back('\n'); break;
-      case 'r': out->push_back('\r'); break;
-      case 't': out->push_back('\t'); break;
-      case 'u': {
-        unsigned cp;
-        if (!read_hex4(c, &cp)) return false;
-        if (cp >= 0xD800 && cp < 0xDC00 && c->p[0] == '\\' && c->p[1] == 'u') {
-          Cursor look = {c->p + 2, c->error};
-          unsigned low;
-          if (read_hex4(&look, &low) && low >= 0xDC00 && low < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            c->p = look.p;
-          }
-        }
-        if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;  // a lone surrogate
-        put_utf8(out, cp);
-        break;
-      }
-      default:
-        return fail(c, "bad escape");
-    }
-  }
+  const char *problem = read_json_string(&c->p, c->p + strlen(c->p), out);
+  return problem ? fail(c, problem) : true;
 }
 
 bool read_number(Cursor *c, std::string *out) {

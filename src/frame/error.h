@@ -5,8 +5,16 @@
 
 enum { WIKIDB_ERROR_CAP = 2048 };
 
+// GCC and clang check the arguments of printf-style calls; other
+// compilers do without.
+#if defined(__GNUC__)
+#define WIKIDB_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define WIKIDB_PRINTF_LIKE(fmt, args)
+#endif
+
 // printf-style into the slot, cut to fit.
-void set_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void set_error(const char *format, ...) WIKIDB_PRINTF_LIKE(1, 2);
 
 // Empties the slot: the first thing every exported operation does.
 void clear_error(void);

@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "frame/clock.h"
 #include "frame/error.h"
 #include "git/spawn.h"
 
@@ -56,10 +57,42 @@ static int lift_fd(int fd) {
   return lifted;
 }
 
-static void sleep_us(long us) {
-  struct timespec ts = {us / 1000000, (us % 1000000) * 1000};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
+// Linux and the BSDs make both ends close on exec at once; elsewhere
+// (macOS) the flag is set just after, a window that matters only to a host
+// thread starting a program at that very moment.
+[[maybe_unused]] static void set_cloexec(int fds[2]) {
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+}
+
+static int cloexec_pipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return -1;
+  set_cloexec(fds);
+  return 0;
+#else
+  return pipe2(fds, O_CLOEXEC);
+#endif
+}
+
+#ifdef MSG_NOSIGNAL
+static const int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+#else
+static const int kSendFlags = MSG_DONTWAIT;  // the socket carries SO_NOSIGPIPE instead
+#endif
+
+static int cloexec_socketpair(int fds[2]) {
+#ifdef SOCK_CLOEXEC
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+#else
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return -1;
+  set_cloexec(fds);
+#endif
+#if !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
+  int on = 1;
+  setsockopt(fds[1], SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+  return 0;
 }
 
 static long long now_ms(void) {
@@ -253,7 +286,7 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
       }
     }
     if (in_at >= 0 && fds[in_at].revents) {
-      ssize_t n = send(in_fd, input + written, input_len - written, MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t n = send(in_fd, input + written, input_len - written, kSendFlags);
       if (n > 0) written += (size_t)n;
       if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input_len) close_fd(&in_fd);
     }
@@ -336,7 +369,14 @@ static int start_portable(const child_setup *s, pid_t *pid) {
   sigdelset(&all, SIGSTOP);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+  // macOS: every descriptor the file actions do not name closes at exec.
+  // Other systems without either keep out only what the host marked
+  // close-on-exec.
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
+  posix_spawnattr_setflags(&attr, flags);
   err = posix_spawnp(pid, "git", &fa, &attr, const_cast<char *const *>(s->argv), s->envp);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
@@ -434,15 +474,15 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   int pipe_fds[2] = {-1, -1};
   int err_fds[2] = {-1, -1};
   int in_fds[2] = {-1, -1};
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {SPAWN_PIPE_FAILED, -1, (unsigned long)errno};
+  if (cloexec_pipe(pipe_fds) != 0) return {SPAWN_PIPE_FAILED, -1, (unsigned long)errno};
   pipe_fds[0] = lift_fd(pipe_fds[0]);
   pipe_fds[1] = lift_fd(pipe_fds[1]);
-  if (err && pipe2(err_fds, O_CLOEXEC) != 0) err_fds[0] = err_fds[1] = -1;
+  if (err && cloexec_pipe(err_fds) != 0) err_fds[0] = err_fds[1] = -1;
   err_fds[0] = lift_fd(err_fds[0]);
   err_fds[1] = lift_fd(err_fds[1]);
   // A socket rather than a pipe for standard input: send() with
   // MSG_NOSIGNAL cannot raise SIGPIPE in the host when git exits early.
-  if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_fds) != 0) in_fds[0] = in_fds[1] = -1;
+  if (input && cloexec_socketpair(in_fds) != 0) in_fds[0] = in_fds[1] = -1;
   in_fds[0] = lift_fd(in_fds[0]);
   in_fds[1] = lift_fd(in_fds[1]);
   if (pipe_fds[0] < 0 || pipe_fds[1] < 0 || (input && (in_fds[0] < 0 || in_fds[1] < 0)) ||

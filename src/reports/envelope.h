@@ -2,8 +2,14 @@
 #pragma once
 
 #include "frame/strbuf.h"
+#include "wikidb.h"
 
 extern const char g_empty_array[];
+
+// How every report starts: empties the error slot, notes in *out_of_memory
+// the allocation-failure count for report_finish, and refuses a null handle
+// with "Invalid handle". False when the report must return g_empty_array.
+bool report_begin(const wikidb_handle *h, unsigned long *out_of_memory);
 
 // Stores the built report in the handle's slot (freeing the old one),
 // empties the error slot and returns the text. Gives "[]" instead when

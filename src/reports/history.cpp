@@ -159,12 +159,8 @@ history_sizes_way history_sizes_way_for(const char *root) {
 }
 
 extern "C" WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *h, const char *title) {
-  clear_error();
-  const unsigned long out_of_memory = out_of_memory_count();
-  if (!h) {
-    set_error("Invalid handle");
-    return g_empty_array;
-  }
+  unsigned long out_of_memory;
+  if (!report_begin(h, &out_of_memory)) return g_empty_array;
   strbuf json = {};
   if (!title || !*title) {
     // The whole wiki: every commit, no sizes.

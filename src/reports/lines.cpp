@@ -14,6 +14,15 @@ bool next_line(const char **cursor, span *line) {
   return true;
 }
 
+bool next_text_line(const char **cursor, span *line) {
+  while (next_line(cursor, line)) {
+    if (line->n && line->p[0] == '\r') *line = {line->p + 1, line->n - 1};
+    if (line->n && line->p[line->n - 1] == '\r') line->n--;
+    if (line->n) return true;
+  }
+  return false;
+}
+
 bool page_name_of(span path, strbuf *scratch, span *name) {
   span full = path;
   if (path.n > 0 && path.p[0] == '"') {

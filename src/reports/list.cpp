@@ -1,18 +1,13 @@
 #include <stdlib.h>
 
-#include "frame/error.h"
 #include "git/invocations.h"
 #include "reports/envelope.h"
 #include "reports/parse.h"
 #include "store/handle.h"
 
 extern "C" WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *h, const char *prefix) {
-  clear_error();
-  const unsigned long out_of_memory = out_of_memory_count();
-  if (!h) {
-    set_error("Invalid handle");
-    return g_empty_array;
-  }
+  unsigned long out_of_memory;
+  if (!report_begin(h, &out_of_memory)) return g_empty_array;
   char *out = nullptr;
   int rc = git_ls_pages(h->root, &out);
   strbuf json = {};

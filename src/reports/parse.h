@@ -16,6 +16,10 @@ struct span {
 // Takes the next line (without its line feed) from *cursor; false at the end.
 bool next_line(const char **cursor, span *line);
 
+// Takes the next line that is not empty once one carriage return at each
+// end is dropped, and drops them; false at the end.
+bool next_text_line(const char **cursor, span *line);
+
 // ls-files output to ["name",...]; prefix null or "" keeps every page.
 void list_json(const char *text, const char *prefix, strbuf *out);
 

@@ -37,10 +37,7 @@ void recent_json(const char *text, strbuf *out) {
   bool first = true;
   strbuf_append(out, "[", 1);
   span line;
-  while (next_line(&text, &line)) {
-    if (line.n && line.p[0] == '\r') line = {line.p + 1, line.n - 1};
-    if (line.n && line.p[line.n - 1] == '\r') line.n--;
-    if (line.n == 0) continue;
+  while (next_text_line(&text, &line)) {
     if (line.n >= 7 && memcmp(line.p, "commit:", 7) == 0) {
       read_commit_line({line.p + 7, line.n - 7}, &c);
       continue;

@@ -19,7 +19,6 @@ bool fs_is_dir(const char *path);
 bool fs_exists(const char *path);
 // Creates one directory; failure is the caller's to notice later.
 void fs_mkdir(const char *path);
-void fs_sleep_ms(int ms);
 // Last modification time of path in seconds since 1970 (UTC); false when
 // the path cannot be queried.
 bool fs_mtime(const char *path, int64_t *seconds);

@@ -6,10 +6,10 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "store/fs.h"
+#include "frame/clock.h"
 
 // Any byte but '/' and NUL can be part of a name here, and the separators
 // were split off already.
@@ -54,12 +54,6 @@ bool fs_file_size(const char *path, int64_t *bytes) {
   if (stat(path, &st) != 0) return false;
   *bytes = (int64_t)st.st_size;
   return true;
-}
-
-void fs_sleep_ms(int ms) {
-  struct timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }
 
 static void close_keep_errno(int fd) {
@@ -294,7 +288,7 @@ int wiki_lock_acquire(const char *root, int wait_ms, wiki_lock *out) {
       close(fd);
       return 1;
     }
-    fs_sleep_ms(pause);
+    sleep_us(pause * 1000L);
     waited += pause;
     if (pause < 20) pause *= 2;
   }

@@ -78,8 +78,6 @@ bool fs_file_size(const char *path, int64_t *bytes) {
   });
 }
 
-void fs_sleep_ms(int ms) { Sleep((DWORD)ms); }
-
 // Forms root\rel in UTF-16 with native separators into out (WIDE_PATH_CAP
 // units). *root_len gets the length of the root part. False when a part is
 // not valid UTF-8 or the path does not fit.

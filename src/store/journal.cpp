@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "frame/error.h"
+#include "frame/clock.h"
 #include "frame/strbuf.h"
 #include "git/invocations.h"
 #include "store/fs.h"
@@ -43,7 +44,7 @@ static void clear_dead_locks(const wikidb_handle *h) {
   const int grace = writer_dead_lock_grace_ms();
   for (size_t i = 0; i < n; i++) {
     for (int pause = 5; fs_exists(locks[i]) && waited < grace; pause = pause < 200 ? pause * 2 : 200) {
-      fs_sleep_ms(pause);
+      sleep_us(pause * 1000L);
       waited += pause;
     }
     if (fs_exists(locks[i])) fs_remove_file(locks[i]);

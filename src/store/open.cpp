@@ -10,8 +10,7 @@
 #include "store/handle.h"
 #include "store/journal.h"
 #include "store/repo_state.h"
-
-static bool is_sep(char c) { return c == '/' || c == '\\'; }
+#include "store/paths.h"
 
 extern "C" WIKIDB_API wikidb_handle *wikidb_open(const char *wiki_root) {
   clear_error();

@@ -8,8 +8,6 @@
 #include <string.h>
 #include <strings.h>
 
-static bool is_sep(char c) { return c == '/' || c == '\\'; }
-
 bool title_is_safe(const char *title) {
   if (!title || !*title) return false;
   // What the platform's file names cannot hold as given (Windows drops a

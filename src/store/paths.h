@@ -4,6 +4,10 @@
 
 #include <stddef.h>
 
+// Both separators count everywhere: a title or root written for Windows
+// means the same on every system.
+inline bool is_sep(char c) { return c == '/' || c == '\\'; }
+
 enum { WIKIDB_FILE_PATH_CAP = 1200, WIKIDB_REPO_PATH_CAP = 600 };
 
 struct page_path {

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "frame/error.h"
+#include "frame/clock.h"
 #include "store/journal.h"
 #include "store/repo_state.h"
 
@@ -48,7 +49,7 @@ static int wait_git_locks(const char *root) {
       set_error("Wiki is busy: %s is locked by another git process", held);
       return -1;
     }
-    fs_sleep_ms(pause);
+    sleep_us(pause * 1000L);
     waited += pause;
     if (pause < 250) pause *= 2;
   }

@@ -15,12 +15,15 @@ import unittest
 import wikidb
 
 EXE = os.environ.get("WIKIDB_EXE", "wikidb")
-COMMANDS = ["init", "save", "cat", "rm", "ls", "log", "show", "diff", "revert", "recent",
+COMMANDS = ["init", "save", "cat", "rm", "ls", "log", "show", "diff", "restore", "recent",
             "version", "help"]
 
 
-def run(*args, stdin=b"", cwd=None):
-    p = subprocess.run([EXE, *args], input=stdin, capture_output=True, cwd=cwd, timeout=120)
+def run(*args, stdin=b"", cwd=None, env=None):
+    # The limit only guards against a hang: one command takes well under a
+    # second even under the sanitizers, so a busy machine never reaches it.
+    p = subprocess.run([EXE, *args], input=stdin, capture_output=True, cwd=cwd, timeout=120,
+                       env=None if env is None else {**os.environ, **env})
     return p.returncode, p.stdout, p.stderr
 
 
@@ -32,8 +35,8 @@ class CliTest(unittest.TestCase):
         rc, out, err = run("-C", self.root, "init")
         self.assertEqual((rc, err), (0, b""))
 
-    def w(self, *args, stdin=b""):
-        return run("-C", self.root, *args, stdin=stdin)
+    def w(self, *args, stdin=b"", env=None):
+        return run("-C", self.root, *args, stdin=stdin, env=env)
 
     def ok(self, *args, stdin=b""):
         rc, out, err = self.w(*args, stdin=stdin)
@@ -41,8 +44,8 @@ class CliTest(unittest.TestCase):
         self.assertEqual(err, b"", args)
         return out
 
-    def failed(self, *args, stdin=b""):
-        rc, out, err = self.w(*args, stdin=stdin)
+    def failed(self, *args, stdin=b"", env=None):
+        rc, out, err = self.w(*args, stdin=stdin, env=env)
         self.assertEqual(rc, 1, (args, out, err))
         self.assertEqual(out, b"", args)
         self.assertTrue(err.startswith(b"wikidb: ") and err.endswith(b"\n"), err)
@@ -181,7 +184,7 @@ class Reports(CliTest):
         self.assertEqual(len(self.ok("recent", "-n", "2").splitlines()), 2)
         self.assertEqual(len(self.ok("recent", "-n1").splitlines()), 1)
 
-    def test_show_diff_and_revert(self):
+    def test_show_diff_and_restore(self):
         second, first = self.hashes("Home")
         self.assertEqual(self.ok("show", "Home", first[:7]), b"one\n")
         diff = self.ok("diff", "Home", first, second)
@@ -190,14 +193,43 @@ class Reports(CliTest):
         self.assertEqual(self.ok("diff", "Home", second, second), b"")
         self.assertIn("nope", self.failed("diff", "Home", "nope", second))
 
-        out = self.ok("revert", "Home", first[:7], "-a", "Carol")
+        out = self.ok("restore", "Home", first[:7], "-a", "Carol")
         self.assertRegex(out, rb"^\[[0-9a-f]{7}\] Rollback Home to %s\n$" % first[:7].encode())
         self.assertEqual(self.ok("cat", "Home"), b"one\n")
         self.assertEqual(self.library().get_history("Home")[0]["author"], "Carol")
-        self.assertEqual(self.ok("revert", "Home", first[:7]),
+        self.assertEqual(self.ok("restore", "Home", first[:7]),
                          b"nothing to commit (Home already holds its text of %s)\n"
                          % first[:7].encode())
-        self.assertIn("nope", self.failed("revert", "Home", "nope"))
+        self.assertIn("nope", self.failed("restore", "Home", "nope"))
+
+    def test_revert_is_restore_with_a_deprecation_warning(self):
+        second, first = self.hashes("Home")
+        rc, out, err = self.w("revert", "Home", first[:7])
+        self.assertEqual(rc, 0, err)
+        self.assertRegex(out, rb"^\[[0-9a-f]{7}\] Rollback Home to %s\n$" % first[:7].encode())
+        self.assertRegex(err, rb'^wikidb: warning: "wikidb revert" is deprecated, use "wikidb restore"'
+                              rb"[^\n]*\n$")
+        self.assertEqual(self.ok("cat", "Home"), b"one\n")
+        self.assertEqual(run("revert", "--help")[1], run("restore", "--help")[1])
+
+    def test_diff_of_a_page_absent_at_one_commit_is_a_diff(self):
+        second, first = self.hashes("Home")
+        self.ok("save", "New", stdin=b"new\n")
+        added = self.ok("diff", "New", second, "HEAD")
+        self.assertTrue(added.startswith(b"diff --git "), added)
+        self.assertIn(b"\n+new\n", added)
+        self.assertEqual(self.ok("diff", "Nowhere", first, second), b"")
+
+    def test_diff_of_an_unknown_revision_fails_in_any_language(self):
+        second, first = self.hashes("Home")
+        german = {"LANGUAGE": "de", "LC_ALL": "de_DE.UTF-8"}
+        probe = subprocess.run(["git", "-C", self.root, "commit", "-m", "probe"], capture_output=True,
+                               env={**os.environ, **german})
+        if b"nichts zu committen" not in probe.stdout + probe.stderr:
+            self.skipTest("git does not print German messages here (needs the de_DE.UTF-8 locale, "
+                          "which scripts/install-deps.sh generates)")
+        for args in (("nope", second), (first, "nope")):
+            self.assertIn("nope", self.failed("diff", "Home", *args, env=german))
 
 
 class Usage(unittest.TestCase):

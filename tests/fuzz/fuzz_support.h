@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frame/strbuf.h"
+#include "json_string.h"
 
 // A violated property must be a crash so libFuzzer keeps the input.
 #define FUZZ_CHECK(cond)                                                          \
@@ -83,24 +84,6 @@ inline bool valid_utf8(const std::string &s) {
   return true;
 }
 
-inline void put_utf8(std::string *out, uint32_t cp) {
-  if (cp < 0x80) {
-    out->push_back((char)cp);
-  } else if (cp < 0x800) {
-    out->push_back((char)(0xc0 | (cp >> 6)));
-    out->push_back((char)(0x80 | (cp & 0x3f)));
-  } else if (cp < 0x10000) {
-    out->push_back((char)(0xe0 | (cp >> 12)));
-    out->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
-    out->push_back((char)(0x80 | (cp & 0x3f)));
-  } else {
-    out->push_back((char)(0xf0 | (cp >> 18)));
-    out->push_back((char)(0x80 | ((cp >> 12) & 0x3f)));
-    out->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
-    out->push_back((char)(0x80 | (cp & 0x3f)));
-  }
-}
-
 // ---- strict compact JSON ----------------------------------------------------
 
 // A JSON value as far as the reports use them: arrays, objects with ordered
@@ -125,59 +108,12 @@ struct jreader {
 
   explicit jreader(const std::string &text) : s(text) {}
 
-  bool hex4(uint32_t *v) {
-    if (s.size() - i < 4) return false;
-    *v = 0;
-    for (int k = 0; k < 4; k++) {
-      char c = s[i++];
-      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (d < 0) return false;
-      *v = *v * 16 + (uint32_t)d;
-    }
-    return true;
-  }
-
   bool string(std::string *out) {
-    if (i >= s.size() || s[i] != '"') return false;
-    i++;
+    const char *p = s.data() + i;
     out->clear();
-    while (i < s.size()) {
-      unsigned char c = (unsigned char)s[i++];
-      if (c == '"') return true;
-      if (c < 0x20) return false;
-      if (c != '\\') {
-        out->push_back((char)c);
-        continue;
-      }
-      if (i >= s.size()) return false;
-      char e = s[i++];
-      switch (e) {
-        case '"': out->push_back('"'); break;
-        case '\\': out->push_back('\\'); break;
-        case '/': out->push_back('/'); break;
-        case 'b': out->push_back('\b'); break;
-        case 'f': out->push_back('\f'); break;
-        case 'n': out->push_back('\n'); break;
-        case 'r': out->push_back('\r'); break;
-        case 't': out->push_back('\t'); break;
-        case 'u': {
-          uint32_t cp;
-          if (!hex4(&cp)) return false;
-          if (cp >= 0xdc00 && cp <= 0xdfff) return false;
-          if (cp >= 0xd800 && cp <= 0xdbff) {
-            uint32_t lo;
-            if (s.size() - i < 2 || s[i] != '\\' || s[i + 1] != 'u') return false;
-            i += 2;
-            if (!hex4(&lo) || lo < 0xdc00 || lo > 0xdfff) return false;
-            cp = 0x10000 + ((cp - 0xd800) << 10) + (lo - 0xdc00);
-          }
-          put_utf8(out, cp);
-          break;
-        }
-        default: return false;
-      }
-    }
-    return false;
+    if (read_json_string(&p, s.data() + s.size(), out)) return false;
+    i = (size_t)(p - s.data());
+    return true;
   }
 
   bool number(int64_t *out) {
