@@ -120,7 +120,10 @@
  * then killed (its status reads 259, a failure). Once git has exited, its
  * output is read for at most 0.1 second more and then closed, so a
  * background process left by a repository hook that keeps git's output
- * open (post-commit "sleep 40 &") does not hold the call.
+ * open (post-commit "sleep 40 &") does not hold the call. A git that keeps
+ * running with its output open for 10 minutes (a hook that hangs) is
+ * killed and the run fails the same way (exit code 259); on Windows this
+ * last bound is not yet enforced.
  *
  * git's environment. The library passes git the host's environment less:
  * GIT_DIR, GIT_WORK_TREE, GIT_INDEX_FILE, GIT_OBJECT_DIRECTORY,

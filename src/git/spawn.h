@@ -19,6 +19,13 @@ enum { SPAWN_DRAIN_GRACE_MS = 100 };
 // No effect on Windows.
 void spawn_set_drain_grace_ms(int ms);
 
+// The longest one git may run while it keeps its output open (a hook that
+// hangs, a server that never answers): then it is killed and the run
+// reported as SPAWN_STILL_ACTIVE. Ten minutes, far beyond any command the
+// library runs on a sound repository; tests shorten it.
+enum { SPAWN_RUN_LIMIT_MS = 600000 };
+void spawn_set_run_limit_ms(int ms);
+
 enum spawn_outcome {
   SPAWN_RAN,          // git ran; status holds its exit status
   SPAWN_PIPE_FAILED,  // no pipe could be made; error holds the system code

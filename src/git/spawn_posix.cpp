@@ -211,6 +211,10 @@ static int s_grace_ms = SPAWN_DRAIN_GRACE_MS;
 
 void spawn_set_drain_grace_ms(int ms) { s_grace_ms = ms; }
 
+static int s_run_limit_ms = SPAWN_RUN_LIMIT_MS;
+
+void spawn_set_run_limit_ms(int ms) { s_run_limit_ms = ms; }
+
 // Reads what a pipe holds now, however long that takes: at git's exit that
 // is everything git wrote, which no grace may cut short on a busy machine.
 static void drain_pending(int *fd, strbuf *into) {
@@ -234,11 +238,14 @@ static void drain_pending(int *fd, strbuf *into) {
 // with standard output. Once git itself has exited, everything it wrote is
 // already in the pipes and is read at once; then the pipes are read for a
 // short grace more and closed, so a background child of a hook that keeps
-// them open cannot hold the caller.
-static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t input_len,
+// them open cannot hold the caller. Returns false when git was still
+// running with its output open at the run limit.
+static bool pump(int out_fd, int err_fd, int in_fd, const char *input, size_t input_len,
                  strbuf *out, strbuf *err, child_proc *child) {
   size_t written = 0;
   long long grace_end = 0;
+  const long long run_end = now_ms() + s_run_limit_ms;
+  bool in_time = true;
   int pause_ms = 1;
   if (in_fd >= 0 && input_len == 0) close_fd(&in_fd);
   while (out_fd >= 0 || err_fd >= 0) {
@@ -270,6 +277,14 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
       timeout = pause_ms;
       if (pause_ms < 50) pause_ms *= 2;
     }
+    if (!child->done) {
+      const long long left = run_end - now_ms();
+      if (left <= 0) {
+        in_time = false;
+        break;
+      }
+      if (timeout < 0 || timeout > left) timeout = (int)left;
+    }
     int ready = poll(fds, nfds, timeout);
     if (ready < 0 && errno != EINTR) break;
     if (ready < 0) continue;
@@ -296,6 +311,7 @@ static void pump(int out_fd, int err_fd, int in_fd, const char *input, size_t in
   close_fd(&out_fd);
   close_fd(&err_fd);
   close_fd(&in_fd);
+  return in_time;
 }
 
 // Waits up to wait_ms for a child that closed its output to exit;
@@ -536,8 +552,8 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
   // the exit's drain took the bytes must not then wait for a hook's child.
   fcntl(pipe_fds[0], F_SETFL, fcntl(pipe_fds[0], F_GETFL) | O_NONBLOCK);
   if (err_fds[0] >= 0) fcntl(err_fds[0], F_SETFL, fcntl(err_fds[0], F_GETFL) | O_NONBLOCK);
-  pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err, &child);
-  if (!child.done) reap(&child, req->wait_ms);
+  const bool in_time = pump(pipe_fds[0], err_fds[0], in_fds[1], input, req->input_len, out, err, &child);
+  if (!child.done) reap(&child, in_time ? req->wait_ms : 0);
   close_fd(&child.pidfd);
   if (child.lost) return {SPAWN_STATUS_LOST, -1, 0};
   res.status = child.status;

@@ -275,3 +275,4 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
 // Windows reads the status from the process handle: nothing to choose.
 void spawn_use_portable_start(bool) {}
 void spawn_set_drain_grace_ms(int) {}
+void spawn_set_run_limit_ms(int) {}

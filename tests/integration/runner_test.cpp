@@ -285,6 +285,20 @@ TEST_F(RunnerTest, EverythingGitWroteIsReadEvenWithoutGrace) {
   git_output_release(&res);
 }
 
+TEST_F(RunnerTest, GitHangingWithItsOutputOpenIsKilledAtTheRunLimit) {
+  // A hook that never returns: git neither exits nor closes its output.
+  FakeGit fake("echo started; exec sleep 60");
+  spawn_set_run_limit_ms(300);
+  const int children = testutil::child_process_count();
+  GitRun r = run(tmp_.path(), {"x"});
+  spawn_set_run_limit_ms(SPAWN_RUN_LIMIT_MS);
+  EXPECT_EQ(r.rc, SPAWN_STILL_ACTIVE);
+  EXPECT_EQ(r.text(), "started\n");
+  EXPECT_EQ(std::string(wikidb_last_error()), "git command failed (exit code 259): started\n");
+  EXPECT_EQ(testutil::child_process_count(), children);  // killed and reaped
+  free(r.out);
+}
+
 TEST_F(RunnerTest, ChildLeftHoldingTheOutputDoesNotHoldTheRun) {
   // git exits at once; what it started keeps both outputs open for 40 s.
   const std::string pid_file = tmp_.path() + "/pid";
