@@ -28,10 +28,33 @@ int write_journal_begin(const wikidb_handle *h, const char *const *repo_paths, s
 
 void write_journal_end(const wikidb_handle *h) { pagefs_remove(h->root, s_journal); }
 
+// A writer that died holding git's locks leaves them behind, and every later
+// git would refuse to run. Only called when a record proves that our writer
+// died: we hold the writer lock it held.
+static void clear_dead_writer_locks(const wikidb_handle *h) {
+  pagefs_remove(h->root, ".git/index.lock");
+  pagefs_remove(h->root, ".git/HEAD.lock");
+  char *head = nullptr;
+  size_t len = 0;
+  if (pagefs_read(h->root, ".git/HEAD", &head, &len) != PAGEFS_OK) return;
+  if (len > 5 && strncmp(head, "ref: ", 5) == 0) {
+    size_t n = strcspn(head + 5, "\r\n");
+    strbuf lock = {};
+    strbuf_append_str(&lock, ".git/");
+    strbuf_append(&lock, head + 5, n);
+    strbuf_append_str(&lock, ".lock");
+    // The branch name comes from git's own file; still, nothing outside .git.
+    if (lock.data && !strstr(lock.data, "..")) pagefs_remove(h->root, lock.data);
+    strbuf_release(&lock);
+  }
+  free(head);
+}
+
 int write_journal_recover(const wikidb_handle *h) {
   char *text = nullptr;
   size_t len = 0;
   if (pagefs_read(h->root, s_journal, &text, &len) != PAGEFS_OK) return 0;
+  clear_dead_writer_locks(h);
   size_t n = 0;
   for (size_t i = 2; i < len; i++)
     if (!text[i]) n++;
