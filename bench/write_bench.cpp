@@ -177,7 +177,7 @@ void bench_size(const std::string &work, int pages, int reps) {
   const int batch_reps = reps < 4 ? reps : 4;
   pair_times batch = time_pair(
       batch_reps,
-      [&](int i) {
+      [&](int) {
         if (wikidb_begin(h) != 0) die("begin");
         for (int p = 0; p < 10; p++) {
           const std::string title = "Batch-" + std::to_string(p);
@@ -185,7 +185,7 @@ void bench_size(const std::string &work, int pages, int reps) {
         }
         if (wikidb_commit(h, "bench", "ten pages", 0) != 0) die("commit");
       },
-      [&](int i) {
+      [&](int) {
         for (int p = 0; p < 10; p++) {
           const std::string title = "Single-" + std::to_string(p);
           if (wikidb_save_page_if(h, title.c_str(), ("single " + std::to_string(++serial) + "\n").c_str(),

@@ -333,3 +333,12 @@ int git_ls_tree_paths(const char *root, const char *treeish, const char *const *
   git_output_release(&res);
   return rc;
 }
+
+int git_unpack_objects(const char *root, const char *pack, size_t len) {
+  const char *args[] = {"unpack-objects", "-q", nullptr};
+  const git_call call = {args, pack, len, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  git_output_release(&res);
+  return rc;
+}

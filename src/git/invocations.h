@@ -101,3 +101,5 @@ int git_merge_file(const char *root, const char *ours, const char *base, const c
 // Entries "MODE TYPE HASH\tPATH\0" of tree-ish for exactly the paths given.
 int git_ls_tree_paths(const char *root, const char *treeish, const char *const *paths,
                       size_t n, char **out);
+// Stores the objects of a pack (fed on standard input) as loose objects.
+int git_unpack_objects(const char *root, const char *pack, size_t len);

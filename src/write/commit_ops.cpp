@@ -13,6 +13,7 @@
 #include "write/conflict.h"
 #include "write/follow.h"
 #include "write/journal_seam.h"
+#include "write/objects.h"
 #include "write/snapshot.h"
 #include "write/trailer.h"
 
@@ -218,7 +219,7 @@ const char *base_name(const char *path) {
 
 // Writes the trees the states change, deepest first. root_hex gets the new
 // root tree. 0, or -1 with the message.
-int build_trees(const char *root, const snapshot *s, const states *st, size_t hash_len,
+int build_trees(object_batch *objects, const snapshot *s, const states *st, size_t hash_len,
                 char root_hex[HASH_HEX_CAP]) {
   const size_t nd = s->n_dirs;
   struct dir_result {
@@ -288,22 +289,9 @@ int build_trees(const char *root, const snapshot *s, const states *st, size_t ha
     }
     res[k].changed = true;
     res[k].empty = raw.len == 0;
-    if (!res[k].empty || k == 0) {
-      char *out = nullptr;
-      if (git_hash_object(root, "tree", raw.data ? raw.data : "", raw.len, &out) != 0) {
-        rc = -1;
-      } else {
-        size_t hl = out ? hex_run(out, strlen(out)) : 0;
-        if (hl != 2 * hash_len) {
-          set_error("Unexpected hash from git");
-          rc = -1;
-        } else {
-          memcpy(res[k].hex, out, hl);
-          res[k].hex[hl] = '\0';
-        }
-      }
-      free(out);
-    }
+    if ((!res[k].empty || k == 0) &&
+        objects_add(objects, "tree", raw.data ? raw.data : "", raw.len, res[k].hex) != 0)
+      rc = -1;
     strbuf_release(&raw);
   }
   if (rc == 0) strcpy(root_hex, res[0].hex);
@@ -312,25 +300,13 @@ int build_trees(const char *root, const snapshot *s, const states *st, size_t ha
   return rc;
 }
 
-// Writes each save's text as a blob, once.
-int write_blobs(const char *root, write_ops *ops) {
+// Names each save's text as a blob, queued with the trees.
+int add_blobs(object_batch *objects, write_ops *ops) {
   for (size_t i = 0; i < ops->n; i++) {
     write_op &op = ops->items[i];
-    if (op.kind != OP_SAVE || op.blob[0]) continue;
-    char *out = nullptr;
-    if (git_hash_object(root, "blob", op.content ? op.content : "", op.content_len, &out) != 0) {
-      free(out);
+    if (op.kind != OP_SAVE) continue;
+    if (objects_add(objects, "blob", op.content ? op.content : "", op.content_len, op.blob) != 0)
       return -1;
-    }
-    size_t hl = out ? hex_run(out, strlen(out)) : 0;
-    if (hl != 40 && hl != 64) {
-      free(out);
-      set_error("Unexpected hash from git");
-      return -1;
-    }
-    memcpy(op.blob, out, hl);
-    op.blob[hl] = '\0';
-    free(out);
   }
   return 0;
 }
@@ -421,10 +397,6 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
   bool published = false, journal_open = false;
   size_t hash_len = 20;
   while (rc == 0) {
-    if (write_blobs(h->root, ops) != 0) {
-      rc = -1;
-      break;
-    }
     snapshot s;
     int r = snapshot_read(h->root, const_cast<const char *const *>(dirs.items), dirs.n, &s);
     if (r == 1 && ++moved < MOVED_ROUNDS) continue;
@@ -433,9 +405,6 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       rc = -1;
       break;
     }
-    hash_len = s.born ? s.hash_len : 20;
-    for (size_t i = 0; !s.born && i < ops->n; i++)
-      if (ops->items[i].blob[0]) hash_len = strlen(ops->items[i].blob) / 2;
     // The conditions: each expected revision against the page at the tip.
     size_t n_stale = 0;
     for (size_t i = 0; i < ops->n && rc == 0; i++) {
@@ -461,9 +430,20 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
     }
     st.n = 0;
     char tree[HASH_HEX_CAP] = "", commit[HASH_HEX_CAP] = "";
+    object_batch objects;
+    objects_begin(&objects, h->root, s.born ? s.hash_len : 0);
+    if (rc == 0) rc = add_blobs(&objects, ops);
+    // Without commits the hash is learned from git's first answer.
+    hash_len = objects.hash_len ? objects.hash_len : 20;
     if (rc == 0) rc = resolve(ops, &s, &st);
-    if (rc == 0) rc = build_trees(h->root, &s, &st, hash_len, tree);
-    const bool unchanged = rc == 0 && s.born && strcmp(tree, s.dirs[0].hex) == 0;
+    if (rc == 0) rc = build_trees(&objects, &s, &st, hash_len, tree);
+    bool adds = false;
+    for (size_t i = 0; i < st.n; i++) adds = adds || st.items[i].present;
+    // Unchanged: the tip's own tree, or nothing at all on an unborn branch.
+    const bool unchanged = rc == 0 && (s.born ? strcmp(tree, s.dirs[0].hex) == 0 : !adds);
+    // Objects the tip already holds need no writing.
+    if (rc == 0 && !unchanged) rc = objects_flush(&objects);
+    objects_release(&objects);
     if (rc == 0 && !unchanged)
       rc = make_commit(h->root, tree, s.born ? s.tip : nullptr, who, &text, commit);
     for (size_t i = 0; i < st.n; i++) paths[i] = st.items[i].repo;

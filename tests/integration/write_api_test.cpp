@@ -306,3 +306,21 @@ TEST_F(WriteApiTest, KilledWriterJournalIsRepairedByTheNextWriter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WriteApiTest, LargeTextsAndManyPagesReachGitIntact) {
+  std::string big;
+  for (int i = 0; i < 30000; i++) big += "line " + std::to_string(i) + "\n";
+  ASSERT_GT(big.size(), 200000u);
+  ASSERT_EQ(wikidb_begin(h_), 0);
+  ASSERT_EQ(wikidb_stage_save(h_, "Big", big.c_str(), ""), 0);
+  for (int i = 0; i < 50; i++)
+    ASSERT_EQ(wikidb_stage_save(h_, ("many/P" + std::to_string(i)).c_str(), "p", nullptr), 0);
+  ASSERT_EQ(wikidb_commit(h_, nullptr, nullptr, 0), 0) << wikidb_last_error();
+  EXPECT_EQ(at_head("Big"), big);
+  EXPECT_EQ(git("ls-tree --name-only HEAD pages/many/ | wc -l"), "50\n");
+  expect_clean_status();
+}
+
+}  // namespace
