@@ -307,33 +307,6 @@ int git_merge_file(const char *root, const char *ours, const char *base, const c
   return run_git_call(root, &call, res);
 }
 
-int git_ls_tree_paths(const char *root, const char *treeish, const char *const *paths, size_t n,
-                      char **out) {
-  enum { FIXED = 5 };
-  const char **args = static_cast<const char **>(calloc(n + FIXED + 1, sizeof *args));
-  if (!args) {
-    note_out_of_memory();
-    set_error("Memory allocation failed");
-    return -1;
-  }
-  args[0] = "ls-tree";
-  args[1] = "-z";
-  args[2] = "--full-tree";
-  args[3] = treeish;
-  args[4] = "--";
-  for (size_t i = 0; i < n; i++) args[FIXED + i] = paths[i];
-  const git_call call = {args, nullptr, 0, nullptr, true};
-  git_output res;
-  int rc = run_git_call(root, &call, &res);
-  free(args);
-  if (rc != -1 && out) {
-    *out = res.out;
-    res.out = nullptr;
-  }
-  git_output_release(&res);
-  return rc;
-}
-
 int git_unpack_objects(const char *root, const char *pack, size_t len) {
   const char *args[] = {"unpack-objects", "-q", nullptr};
   const git_call call = {args, pack, len, nullptr, true};

@@ -98,8 +98,5 @@ int git_update_index_info(const char *root, const char *input, size_t input_len)
 // theirs; the result on standard output, exit status the count of conflicts.
 int git_merge_file(const char *root, const char *ours, const char *base, const char *theirs,
                    git_output *res);
-// Entries "MODE TYPE HASH\tPATH\0" of tree-ish for exactly the paths given.
-int git_ls_tree_paths(const char *root, const char *treeish, const char *const *paths,
-                      size_t n, char **out);
 // Stores the objects of a pack (fed on standard input) as loose objects.
 int git_unpack_objects(const char *root, const char *pack, size_t len);

@@ -45,8 +45,10 @@ static int run_ops(wikidb_handle *h, write_ops *ops, const char *author, const c
                    const char *committer, const char *committer_date, const char *message,
                    int flags) {
   char author_id[WIKIDB_AUTHOR_CAP], committer_id[WIKIDB_AUTHOR_CAP];
-  format_author(author, author_id);
-  if (committer) format_author(committer, committer_id);
+  if (!format_author(author, author_id) || (committer && !format_author(committer, committer_id))) {
+    set_error("Invalid author");
+    return -1;
+  }
   const commit_who who = {author_id, author_date && *author_date ? author_date : nullptr,
                           committer ? committer_id : nullptr,
                           committer_date && *committer_date ? committer_date : nullptr};

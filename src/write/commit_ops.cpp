@@ -9,10 +9,10 @@
 #include "git/invocations.h"
 #include "store/commit.h"
 #include "store/fs.h"
+#include "store/journal.h"
 #include "store/writer_lock.h"
 #include "write/conflict.h"
 #include "write/follow.h"
-#include "write/journal_seam.h"
 #include "write/objects.h"
 #include "write/snapshot.h"
 #include "write/trailer.h"
@@ -153,14 +153,34 @@ void set_state(states *st, const path_state &value) {
   *p = value;
 }
 
+// Whether the page's file can be written once the commit is published: no
+// link or file on the way, and nothing but a plain file where it goes. A
+// commit whose page could never reach the work tree is not made.
+bool page_file_writable(const char *root, const char *repo) {
+  if (!pagefs_parents_safe(root, repo)) return false;
+  char full[WIKIDB_ROOT_CAP + WIKIDB_REPO_PATH_CAP + 2];
+  snprintf(full, sizeof full, "%s/%s", root, repo);
+  if (!fs_exists(full)) return true;
+  char *text = nullptr;
+  size_t len = 0;
+  const bool plain = pagefs_read(root, repo, &text, &len) == PAGEFS_OK;
+  free(text);
+  return plain;
+}
+
 // Applies the ops to the snapshot. 0, or -1 with the message.
-int resolve(const write_ops *ops, const snapshot *s, states *st) {
+int resolve(const char *root, const write_ops *ops, const snapshot *s, states *st) {
   for (size_t i = 0; i < ops->n; i++) {
     const write_op &op = ops->items[i];
     path_state cur;
     int at = lookup(st, s, op.repo, &cur);
     if (at < 0) {
       set_error("Page path is blocked by a directory or file: %s", op.repo);
+      return -1;
+    }
+    const char *written = op.kind == OP_SAVE ? op.repo : op.kind == OP_RENAME ? op.to_repo : nullptr;
+    if (written && !page_file_writable(root, written)) {
+      set_error("Failed to open file for writing: %s/%s", root, written);
       return -1;
     }
     if (op.kind == OP_SAVE) {
@@ -374,8 +394,6 @@ int make_commit(const char *root, const char *tree, const char *parent, const co
 
 static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who,
                          const char *message, int flags) {
-  write_journal_recover(h);
-  clear_error();
   string_list dirs = {};
   if (collect_dirs(ops, &dirs) != 0) {
     list_release(&dirs);
@@ -435,7 +453,7 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
     if (rc == 0) rc = add_blobs(&objects, ops);
     // Without commits the hash is learned from git's first answer.
     hash_len = objects.hash_len ? objects.hash_len : 20;
-    if (rc == 0) rc = resolve(ops, &s, &st);
+    if (rc == 0) rc = resolve(h->root, ops, &s, &st);
     if (rc == 0) rc = build_trees(&objects, &s, &st, hash_len, tree);
     bool adds = false;
     for (size_t i = 0; i < st.n; i++) adds = adds || st.items[i].present;
@@ -449,7 +467,7 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
     for (size_t i = 0; i < st.n; i++) paths[i] = st.items[i].repo;
     // Recorded before the branch moves: a writer killed from here on leaves
     // these pages for the next one to bring in line with HEAD.
-    if (rc == 0) rc = write_journal_begin(h, paths, st.n);
+    if (rc == 0) rc = journal_begin(h, 'T', paths, st.n);
     journal_open = journal_open || rc == 0;
     if (rc == 0 && unchanged) {
       snapshot_release(&s);
@@ -487,13 +505,13 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       save_error(saved);
       // The commit stands either way; a work tree left behind is brought in
       // line by the next writer, through the journal.
-      if (follow_entries(h, entries, st.n, hash_len) == 0) write_journal_end(h);
+      if (follow_entries(h, entries, st.n, hash_len) == 0) journal_end(h);
       restore_error(saved);
       free(entries);
     }
     if (published) note_commit(h);
   } else if (journal_open) {
-    write_journal_end(h);  // nothing was published: the pages stay as they are
+    journal_end(h);  // nothing was published: the pages stay as they are
   }
   free(st.items);
   free(stale);
@@ -506,7 +524,9 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
 int commit_ops(wikidb_handle *h, write_ops *ops, const commit_who *who, const char *message,
                int flags) {
   h->last_commit[0] = '\0';
-  wiki_lock lock = writer_begin(h);
+  // Taking the lock also repairs after a writer that died.
+  wiki_lock lock;
+  if (writer_begin(h, &lock) != 0) return -1;
   int rc = commit_locked(h, ops, who, message, flags);
   writer_end(&lock);
   return rc;

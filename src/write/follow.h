@@ -21,6 +21,3 @@ struct follow_entry {
 // waiting a few seconds for an index another git holds. 0, or -1 with the
 // message set.
 int follow_entries(const wikidb_handle *h, follow_entry *entries, size_t n, size_t hash_len);
-
-// The same for paths whose state is read from HEAD.
-int follow_head(const wikidb_handle *h, const char *const *repo_paths, size_t n);

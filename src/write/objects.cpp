@@ -106,8 +106,7 @@ int objects_add(object_batch *b, const char *type, const char *data, size_t len,
   return 0;
 }
 
-int objects_flush(object_batch *b) {
-  if (!b->count) return 0;
+int objects_pack_finish(object_batch *b) {
   unsigned char *p = reinterpret_cast<unsigned char *>(b->pack.data);
   for (int i = 0; i < 4; i++) p[8 + i] = (unsigned char)(b->count >> (24 - 8 * i));
   unsigned char trailer[20];
@@ -119,6 +118,12 @@ int objects_flush(object_batch *b) {
     set_error("Memory allocation failed");
     return -1;
   }
+  return 0;
+}
+
+int objects_flush(object_batch *b) {
+  if (!b->count) return 0;
+  if (objects_pack_finish(b) != 0) return -1;
   int rc = git_unpack_objects(b->root, b->pack.data, b->pack.len);
   objects_release(b);
   return rc == 0 ? 0 : -1;

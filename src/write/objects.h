@@ -26,6 +26,9 @@ int objects_add(object_batch *b, const char *type, const char *data, size_t len,
                 char hex[HASH_HEX_CAP]);
 // Writes what is queued. 0, or -1 with the message.
 int objects_flush(object_batch *b);
+// Completes the queued pack (header count and trailer) in b->pack without
+// writing it: objects_flush's first half. 0, or -1 when memory ran out.
+int objects_pack_finish(object_batch *b);
 void objects_release(object_batch *b);
 
 // The parts of a pack, exposed for the tests: a zlib stream of stored

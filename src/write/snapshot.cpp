@@ -173,7 +173,7 @@ int snapshot_lookup(const snapshot *s, const char *repo, char mode[8], char hex[
   if (!d || !d->exists) return 0;
   long at = tree_find(d->entries, d->n, base, strlen(base));
   if (at < 0) return 0;
-  const tree_entry &e = d->entries[at];
+  const raw_tree_entry &e = d->entries[at];
   if (mode_is_tree(e.mode, e.mode_len) || e.mode_len >= 8) return -1;
   memcpy(mode, e.mode, e.mode_len);
   mode[e.mode_len] = '\0';

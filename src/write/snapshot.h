@@ -12,7 +12,7 @@ struct snap_dir {
   bool exists;        // a tree is there
   bool blocked;       // something other than a tree is there
   char hex[HASH_HEX_CAP];
-  tree_entry *entries;  // point into the snapshot's output
+  raw_tree_entry *entries;  // point into the snapshot's output
   size_t n;
 };
 

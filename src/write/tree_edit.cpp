@@ -5,7 +5,7 @@
 
 #include "frame/error.h"
 
-int tree_parse(const char *data, size_t len, size_t hash_len, tree_entry **entries, size_t *n) {
+int tree_parse(const char *data, size_t len, size_t hash_len, raw_tree_entry **entries, size_t *n) {
   *entries = nullptr;
   *n = 0;
   size_t count = 0;
@@ -20,7 +20,7 @@ int tree_parse(const char *data, size_t len, size_t hash_len, tree_entry **entri
       size_t end = (size_t)(nul + 1 - data) + hash_len;
       if (end > len) goto malformed;
       if (pass == 1) {
-        tree_entry &e = (*entries)[k];
+        raw_tree_entry &e = (*entries)[k];
         e.mode = data + i;
         e.mode_len = (size_t)(sp - (data + i));
         e.name = sp + 1;
@@ -33,7 +33,7 @@ int tree_parse(const char *data, size_t len, size_t hash_len, tree_entry **entri
     if (pass == 0) {
       count = k;
       if (!count) return 0;
-      *entries = static_cast<tree_entry *>(malloc(count * sizeof **entries));
+      *entries = static_cast<raw_tree_entry *>(malloc(count * sizeof **entries));
       if (!*entries) {
         note_out_of_memory();
         return -1;
@@ -48,7 +48,7 @@ malformed:
   return -1;
 }
 
-long tree_find(const tree_entry *entries, size_t n, const char *name, size_t name_len) {
+long tree_find(const raw_tree_entry *entries, size_t n, const char *name, size_t name_len) {
   for (size_t i = 0; i < n; i++)
     if (entries[i].name_len == name_len && memcmp(entries[i].name, name, name_len) == 0)
       return (long)i;
@@ -85,7 +85,7 @@ int item_cmp(const void *pa, const void *pb) {
 
 }  // namespace
 
-int tree_build(const tree_entry *entries, size_t n, const tree_change *changes, size_t n_changes,
+int tree_build(const raw_tree_entry *entries, size_t n, const tree_change *changes, size_t n_changes,
                size_t hash_len, strbuf *out) {
   item *items = static_cast<item *>(malloc((n + n_changes + 1) * sizeof *items));
   if (!items) {
@@ -94,7 +94,7 @@ int tree_build(const tree_entry *entries, size_t n, const tree_change *changes, 
   }
   size_t k = 0;
   for (size_t i = 0; i < n; i++) {
-    const tree_entry &e = entries[i];
+    const raw_tree_entry &e = entries[i];
     bool changed = false;
     for (size_t c = 0; c < n_changes && !changed; c++)
       changed = changes[c].name_len == e.name_len && memcmp(changes[c].name, e.name, e.name_len) == 0;

@@ -8,7 +8,7 @@
 
 enum { HASH_RAW_MAX = 32, HASH_HEX_CAP = 2 * HASH_RAW_MAX + 1 };
 
-struct tree_entry {
+struct raw_tree_entry {
   const char *mode;  // octal digits as git writes them ("100644", "40000")
   size_t mode_len;
   const char *name;
@@ -19,10 +19,10 @@ struct tree_entry {
 // Splits a raw tree of len bytes into entries (a new array, freed by the
 // caller; null for an empty tree). 0, or -1 when the bytes are not a tree
 // or memory ran out.
-int tree_parse(const char *data, size_t len, size_t hash_len, tree_entry **entries, size_t *n);
+int tree_parse(const char *data, size_t len, size_t hash_len, raw_tree_entry **entries, size_t *n);
 
 // Index of the entry called name, or -1.
-long tree_find(const tree_entry *entries, size_t n, const char *name, size_t name_len);
+long tree_find(const raw_tree_entry *entries, size_t n, const char *name, size_t name_len);
 
 bool mode_is_tree(const char *mode, size_t mode_len);
 
@@ -38,7 +38,7 @@ struct tree_change {
 
 // Appends the raw tree made of entries with changes applied (each change's
 // name at most once), in git's order. 0, or -1 when memory ran out.
-int tree_build(const tree_entry *entries, size_t n, const tree_change *changes, size_t n_changes,
+int tree_build(const raw_tree_entry *entries, size_t n, const tree_change *changes, size_t n_changes,
                size_t hash_len, strbuf *out);
 
 // Hexadecimal hashes: false when hex is not exactly 2 * raw_len hex digits.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "store/journal.h"
 #include "wiki_fixture.h"
 
 using nlohmann::json;
@@ -261,15 +262,24 @@ TEST_F(WriteApiTest, CommitAsKeepsImportedIdentitiesAndDates) {
 TEST_F(WriteApiTest, HostileMessagesAuthorsAndLinksAreHandled) {
   std::string long_msg(100000, 'm');
   long_msg += "\n\n# not a comment\n";
-  ASSERT_EQ(wikidb_save_page_if(h_, "Home", "x", "Evil\nName <e@x>", long_msg.c_str(), nullptr, 0), 0);
+  ASSERT_EQ(wikidb_save_page_if(h_, "Home", "x", "Ann <a@x>", long_msg.c_str(), nullptr, 0), 0);
   EXPECT_EQ(git("log -1 --format=%B"), long_msg + "\n");
-  EXPECT_EQ(git("log -1 --format=%an"), "EvilName\n");
+  // An author git could not record as given is refused, as save refuses it.
+  const std::string before = head();
+  EXPECT_EQ(wikidb_save_page_if(h_, "Home", "y", "Evil\nName <e@x>", nullptr, nullptr, 0), -1);
+  EXPECT_STREQ(wikidb_last_error(), "Invalid author");
+  EXPECT_EQ(head(), before);
   // A link where a page directory should be is never followed.
   testutil::TempDir outside;
   ASSERT_EQ(testutil::sh("ln -s " + testutil::shq(outside.path()) + " " +
                          testutil::shq(root_ + "/pages/linked")), "");
-  EXPECT_NE(wikidb_save_page_if(h_, "linked/P", "x", nullptr, nullptr, nullptr, 0), WIKIDB_CONFLICT);
+  EXPECT_EQ(wikidb_save_page_if(h_, "linked/P", "x", nullptr, nullptr, nullptr, 0), -1);
   EXPECT_FALSE(testutil::exists(outside / "P.wiki"));
+  EXPECT_EQ(head(), before) << "no commit for a page that cannot reach the work tree";
+  ASSERT_EQ(testutil::sh("ln -s " + testutil::shq(outside / "T.wiki") + " " +
+                         testutil::shq(root_ + "/pages/Target.wiki")), "");
+  EXPECT_EQ(wikidb_rename_page(h_, "Home", "Target", nullptr, nullptr), -1);
+  EXPECT_FALSE(testutil::exists(outside / "T.wiki"));
   // A page and a directory of pages cannot share a name.
   save("Box", "b");
   EXPECT_EQ(wikidb_save_page_if(h_, "Box.wiki/In", "x", nullptr, nullptr, nullptr, 0), -1);
@@ -298,10 +308,11 @@ TEST_F(WriteApiTest, KilledWriterJournalIsRepairedByTheNextWriter) {
   git("update-index --cacheinfo 100644," + git("rev-parse HEAD:pages/Home.wiki").substr(0, 40) + ",pages/Home.wiki");
   const std::string commit = git("commit-tree -p HEAD -m killed " + tree.substr(0, tree.size() - 1));
   git("update-ref HEAD " + commit.substr(0, commit.size() - 1));
-  testutil::write_file(root_ + "/.git/wikidb-write-journal", std::string("T\0pages/Home.wiki\0", 18));
+  const char *paths[] = {"pages/Home.wiki"};
+  ASSERT_EQ(journal_begin(h_, 'T', paths, 1), 0);
   ASSERT_EQ(wikidb_save_page_if(h_, "Other", "o\n", nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(testutil::read_file(page_file("Home.wiki")), "newer\n");
-  EXPECT_FALSE(testutil::exists(root_ + "/.git/wikidb-write-journal"));
+  EXPECT_FALSE(testutil::exists(root_ + "/.git/wikidb-journal"));
   expect_clean_status();
 }
 

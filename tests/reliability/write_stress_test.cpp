@@ -106,7 +106,7 @@ TEST(WriteStress, EightProcessesLoseNothingAndCommitNothingTwice) {
   git(root, "fsck --full --no-progress 2>&1", &st);
   EXPECT_EQ(st, 0);
   EXPECT_EQ(git(root, "status --porcelain --ignored"), "");
-  EXPECT_EQ(testutil::sh("ls -a " + shq(root + "/.git") + " | grep -c 'wikidb-write\\|wikidb-merge\\|index.lock\\|HEAD.lock'"),
+  EXPECT_EQ(testutil::sh("ls -a " + shq(root + "/.git") + " | grep -c 'wikidb-journal\\|wikidb-merge\\|index.lock\\|HEAD.lock'"),
             "0\n");
 }
 
@@ -160,7 +160,7 @@ TEST(WriteStress, WriterKilledAfterEachGitStepIsRepaired) {
       "\"$REAL_GIT\" \"$@\"; rc=$?\n"
       "for a in \"$@\"; do [ \"$a\" = \"$KILL_AFTER\" ] && kill -9 $PPID; done\n"
       "exit $rc\n");
-  const char *steps[] = {"cat-file", "hash-object", "commit-tree", "update-ref", "update-index"};
+  const char *steps[] = {"cat-file", "unpack-objects", "commit-tree", "update-ref", "update-index"};
   for (const char *step : steps) {
     testutil::TempDir tmp;
     const std::string root = tmp / "wiki";

@@ -66,7 +66,7 @@ TEST(WriteObjects, TreesKeepGitsOrderAndRejectGarbage) {
   for (auto &c : adds) memcpy(c.hash, h, 20);
   strbuf raw = {};
   ASSERT_EQ(tree_build(nullptr, 0, adds, 4, 20, &raw), 0);
-  tree_entry *e = nullptr;
+  raw_tree_entry *e = nullptr;
   size_t n = 0;
   ASSERT_EQ(tree_parse(raw.data, raw.len, 20, &e, &n), 0);
   ASSERT_EQ(n, 4u);
@@ -76,7 +76,7 @@ TEST(WriteObjects, TreesKeepGitsOrderAndRejectGarbage) {
   tree_change edit[] = {{"doc.wiki", 8, false, "", {}}, {"a", 1, true, "100755", {}}};
   strbuf again = {};
   ASSERT_EQ(tree_build(e, n, edit, 2, 20, &again), 0);
-  tree_entry *e2 = nullptr;
+  raw_tree_entry *e2 = nullptr;
   size_t n2 = 0;
   ASSERT_EQ(tree_parse(again.data, again.len, 20, &e2, &n2), 0);
   ASSERT_EQ(n2, 3u);
@@ -85,7 +85,7 @@ TEST(WriteObjects, TreesKeepGitsOrderAndRejectGarbage) {
   EXPECT_EQ(tree_find(e2, n2, "doc", 3), 2);
   // Cut anywhere, a tree no longer parses.
   for (size_t cut = 1; cut < again.len; cut += 7) {
-    tree_entry *bad = nullptr;
+    raw_tree_entry *bad = nullptr;
     size_t nb = 0;
     int rc = tree_parse(again.data, cut, 20, &bad, &nb);
     if (rc == 0) {
