@@ -415,9 +415,13 @@ WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int
  * How these writes work, and what they promise beyond the functions above:
  *
  *  - The commit is built in git's object store from the branch tip, without
- *    the shared index or work tree (hash-object, the touched trees edited
- *    in memory and written with hash-object, commit-tree), then published by
- *    a compare-and-swap of the branch HEAD names ("update-ref HEAD NEW OLD").
+ *    the shared index or work tree: the touched trees are read with one
+ *    cat-file, edited in memory, and the new blobs and trees stored with one
+ *    unpack-objects (hash-object each in a repository whose hash is not
+ *    SHA-1); commit-tree makes the commit, which is then published by a
+ *    compare-and-swap of the branch HEAD names ("update-ref HEAD NEW OLD").
+ *    Its cost grows with the directories touched, not with the wiki: a save
+ *    rewrites only its page's directory tree and those above it.
  *    When the branch moved meanwhile (another process, or a person running
  *    git), the commit is built again on the new tip: a change to other pages
  *    is kept and is never a conflict; a change to a page whose revision the
@@ -437,8 +441,15 @@ WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int
  *    since commit-tree runs none. A hook could change the commit after the
  *    caller's condition was checked, or fail a write another process already
  *    depends on; a host that wants checks makes them before it writes.
- *  - Titles, authors, the writer lock and the repository settings are as for
- *    wikidb_save_page. A write here without a message gets "Update TITLE",
+ *  - The new objects are stored loose, as git commit stores them; in a wiki
+ *    with one very large directory of pages each save leaves a copy of that
+ *    directory's tree (2.5 MB compressed at 100,000 pages). They are packed
+ *    by the housekeeping every library commit counts towards (git's
+ *    commit-graph refresh and "gc --auto" on the same cadence as for
+ *    wikidb_save_page), so the repository does not grow without bound.
+ *  - Titles, authors ("Invalid author" as for wikidb_save_page), the writer
+ *    lock, its bounded wait and its messages, the repair after a writer that
+ *    died, and the repository settings are as for wikidb_save_page. A write here without a message gets "Update TITLE",
  *    "Delete TITLE", "Rename FROM to TO", or "Change N pages" for a batch of
  *    several changes; the message is given to git whole, of any length.
  *  - A rename is recorded in its commit's message by a trailer line after a

@@ -68,7 +68,10 @@ bool read_texts(const char *root, const write_ops *ops, const stale_page *stale,
         size_t start = (size_t)(eol + 1 - raw->out);
         unsigned long long size = strtoull(sp + 1, nullptr, 10);
         if (size > raw->out_len - start) break;
-        if (memmem(p, (size_t)(sp - p), " blob", 5)) *slot = {raw->out + start, (size_t)size};
+        // "HASH blob SIZE": only a blob is a page text.
+        const char *type = static_cast<const char *>(memchr(p, ' ', (size_t)(sp - p)));
+        if (type && sp - type == 5 && memcmp(type, " blob", 5) == 0)
+          *slot = {raw->out + start, (size_t)size};
         pos = start + (size_t)size + 1;
       }
       name += nl + 1;

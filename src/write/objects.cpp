@@ -24,7 +24,7 @@ void objects_release(object_batch *b) {
 
 void object_name(const char *type, const char *data, size_t len, unsigned char out[20]) {
   char header[64];
-  int n = snprintf(header, sizeof header, "%s %zu", type, len);
+  int n = snprintf(header, sizeof header, "%s %llu", type, (unsigned long long)len);
   sha1_ctx c;
   sha1_init(&c);
   sha1_update(&c, header, (size_t)n + 1);  // with its NUL

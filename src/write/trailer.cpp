@@ -22,7 +22,7 @@ int compose_message(const write_ops *ops, const char *message, strbuf *out) {
     }
   } else {
     char line[64];
-    snprintf(line, sizeof line, "Change %zu pages", ops->n);
+    snprintf(line, sizeof line, "Change %llu pages", (unsigned long long)ops->n);
     strbuf_append_str(out, line);
   }
   bool any = false;
