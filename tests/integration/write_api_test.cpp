@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <string>
 
 #include "store/journal.h"
@@ -331,6 +332,64 @@ TEST_F(WriteApiTest, LargeTextsAndManyPagesReachGitIntact) {
   ASSERT_EQ(wikidb_commit(h_, nullptr, nullptr, 0), 0) << wikidb_last_error();
   EXPECT_EQ(at_head("Big"), big);
   EXPECT_EQ(git("ls-tree --name-only HEAD pages/many/ | wc -l"), "50\n");
+  expect_clean_status();
+}
+
+}  // namespace
+
+namespace {
+
+// A person's git commit lands after the library built its commit and before
+// it publishes it: the compare-and-swap fails and the commit is built again.
+class RaceTest : public WriteApiTest {
+ protected:
+  void person_commits_during_build(const std::string &page) {
+    mark_ = tmp_ / "raced";
+    script_ = std::make_unique<testutil::FakeGit>(
+        "\"$REAL_GIT\" \"$@\"; rc=$?\n"
+        "case \" $* \" in *\" commit-tree \"*)\n"
+        "  if [ ! -e " + testutil::shq(mark_) + " ]; then\n"
+        "    touch " + testutil::shq(mark_) + "\n"
+        "    cd " + testutil::shq(root_) + " && printf 'by a person\\n' > " +
+        testutil::shq("pages/" + page + ".wiki") + " &&\n"
+        "    \"$REAL_GIT\" add " + testutil::shq("pages/" + page + ".wiki") + " >/dev/null 2>&1 &&\n"
+        "    \"$REAL_GIT\" -c user.name=P -c user.email=p@x commit -q -m person >/dev/null 2>&1\n"
+        "  fi;;\n"
+        "esac\n"
+        "exit $rc\n");
+  }
+  std::string mark_;
+  std::unique_ptr<testutil::FakeGit> script_;
+};
+
+TEST_F(RaceTest, CommitRebuiltOnAPersonsCommitToAnotherPage) {
+  save("Home", "h\n");
+  const std::string base = head();
+  person_commits_during_build("Other");
+  ASSERT_EQ(wikidb_save_page_if(h_, "Home", "h2\n", nullptr, nullptr, base.c_str(), 0), 0)
+      << wikidb_last_error();
+  script_.reset();
+  ASSERT_TRUE(testutil::exists(mark_)) << "the person's commit never ran";
+  EXPECT_EQ(git("log --format=%s -3"), "Update Home\nperson\nUpdate Home\n");
+  EXPECT_EQ(at_head("Other"), "by a person\n");
+  EXPECT_EQ(at_head("Home"), "h2\n");
+  EXPECT_EQ(last(), head());
+  expect_clean_status();
+}
+
+TEST_F(RaceTest, PersonsCommitToThePageItselfIsAConflict) {
+  save("Home", "h\n");
+  const std::string base = head();
+  person_commits_during_build("Home");
+  EXPECT_EQ(wikidb_save_page_if(h_, "Home", "mine\n", nullptr, nullptr, base.c_str(), 0),
+            WIKIDB_CONFLICT);
+  script_.reset();
+  EXPECT_EQ(git("log -1 --format=%s"), "person\n");
+  EXPECT_EQ(at_head("Home"), "by a person\n");
+  json c = report()["conflicts"][0];
+  EXPECT_EQ(c["current"], head());
+  EXPECT_EQ(c["theirs"], "by a person\n");
+  EXPECT_EQ(last(), "");
   expect_clean_status();
 }
 
