@@ -431,6 +431,8 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       char current[HASH_HEX_CAP] = "", mode[8];
       int at = snapshot_lookup(&s, op.repo, mode, current);
       current[0] = '\0';
+      // Expecting the tip itself: nothing can have changed the page since.
+      if (at == 1 && *op.expected && revision_matches(op.expected, s.tip)) continue;
       if (at == 1 && page_revision_at(h->root, s.tip, op.repo, current) != 0) rc = -1;
       if (rc == 0 && !revision_matches(op.expected, current)) {
         stale[n_stale].op = i;
