@@ -505,9 +505,12 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       }
       char saved[WIKIDB_ERROR_CAP];
       save_error(saved);
-      // The commit stands either way; a work tree left behind is brought in
-      // line by the next writer, through the journal.
-      if (follow_entries(h, entries, st.n, hash_len) == 0) journal_end(h);
+      // The commit stands either way. A page left behind is brought in line
+      // at once as the journal says, or, failing that, by the next writer.
+      if (follow_entries(h, entries, st.n, hash_len) == 0)
+        journal_end(h);
+      else
+        journal_abandon(h);
       restore_error(saved);
       free(entries);
     }

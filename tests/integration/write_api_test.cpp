@@ -394,3 +394,26 @@ TEST_F(RaceTest, PersonsCommitToThePageItselfIsAConflict) {
 }
 
 }  // namespace
+
+namespace {
+
+// The index cannot be written after the commit was published (another git
+// holds it, here a git that refuses): the commit stands, the call says so,
+// and the journal's repair brings the page in line at once.
+TEST_F(WriteApiTest, PublishedCommitStandsWhenTheIndexCannotFollow) {
+  save("Home", "old\n");
+  {
+    testutil::FakeGit refuse(
+        "for a in \"$@\"; do [ \"$a\" = update-index ] && { echo busy >&2; exit 128; }; done\n"
+        "exec \"$REAL_GIT\" \"$@\"\n");
+    ASSERT_EQ(wikidb_save_page_if(h_, "Home", "new\n", nullptr, nullptr, nullptr, 0), 0)
+        << wikidb_last_error();
+  }
+  EXPECT_EQ(last(), head());
+  EXPECT_EQ(at_head("Home"), "new\n");
+  EXPECT_EQ(testutil::read_file(page_file("Home.wiki")), "new\n");
+  EXPECT_FALSE(testutil::exists(root_ + "/.git/wikidb-journal"));
+  expect_clean_status();
+}
+
+}  // namespace
