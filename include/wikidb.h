@@ -426,7 +426,10 @@ WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int
  *    git), the commit is built again on the new tip: a change to other pages
  *    is kept and is never a conflict; a change to a page whose revision the
  *    caller expected is a WIKIDB_CONFLICT. Two writers never lose each
- *    other's commit.
+ *    other's commit. The condition is checked on the page's text: the page
+ *    is as expected when the branch holds exactly the text it had at the
+ *    expected revision (so a change undone since, which a save could not
+ *    lose, is no conflict), and no history is walked to check it.
  *  - Then exactly the touched pages' files (each replaced atomically, no
  *    symbolic link followed) and their index entries are brought to the new
  *    commit. Nothing else in the index or work tree changes: a change a host
@@ -495,8 +498,9 @@ WIKIDB_API const char *wikidb_page_revision(wikidb_handle *handle, const char *t
  * empty page); expected_revision and flags as described above.
  *
  * Returns 0 when saved (wikidb_last_commit gives the commit, or "" when the
- * page already held this text); WIKIDB_CONFLICT when the page's revision is
- * no longer the expected one: nothing is written and wikidb_conflict_json
+ * page already held this text); WIKIDB_CONFLICT when the page changed since
+ * the expected revision (its text is no longer the one it had there, or it
+ * was created or deleted): nothing is written and wikidb_conflict_json
  * describes it. With WIKIDB_MERGE, a text whose edits do not overlap the
  * page's changes since the expected revision is merged (git merge-file) and
  * committed at once: 0, and the report says "merged":true. Returns -1 on

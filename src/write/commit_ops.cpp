@@ -27,12 +27,6 @@ bool expected_is_valid(const char *expected) {
   return n >= 7 && n <= 64 && hex_run(expected, n) == n;
 }
 
-bool revision_matches(const char *expected, const char *current) {
-  size_t n = strlen(expected);
-  if (!n || !*current) return !n && !*current;
-  return n >= 7 && n <= strlen(current) && memcmp(expected, current, n) == 0;
-}
-
 int page_revision_at(const char *root, const char *tip, const char *repo, char out[HASH_HEX_CAP]) {
   out[0] = '\0';
   char *log = nullptr;
@@ -415,8 +409,26 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
   bool published = false, journal_open = false;
   size_t hash_len = 20;
   while (rc == 0) {
+    // The text each expected revision held, read with the trees.
+    strbuf expected_names = {};
+    size_t n_expected = 0;
+    for (size_t i = 0; i < ops->n; i++) {
+      const write_op &op = ops->items[i];
+      if (!op.expected || !*op.expected) continue;
+      strbuf_append_str(&expected_names, op.expected);
+      strbuf_append(&expected_names, ":", 1);
+      strbuf_append(&expected_names, op.repo, strlen(op.repo) + 1);
+      n_expected++;
+    }
+    if (n_expected && !expected_names.data) {
+      set_error("Memory allocation failed");
+      rc = -1;
+      break;
+    }
     snapshot s;
-    int r = snapshot_read(h->root, const_cast<const char *const *>(dirs.items), dirs.n, &s);
+    int r = snapshot_read(h->root, const_cast<const char *const *>(dirs.items), dirs.n,
+                          expected_names.data, n_expected, &s);
+    strbuf_release(&expected_names);
     if (r == 1 && ++moved < MOVED_ROUNDS) continue;
     if (r != 0) {
       if (r == 1) set_error("The branch kept moving while the commit was built");
@@ -424,17 +436,21 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       break;
     }
     // The conditions: each expected revision against the page at the tip.
-    size_t n_stale = 0;
+    // The page is as expected when the tip holds the very text it held at
+    // the expected revision (or, expecting "", holds no page): a change
+    // undone since would lose nothing, and no history walk is needed.
+    size_t n_stale = 0, k_expected = 0;
     for (size_t i = 0; i < ops->n && rc == 0; i++) {
       const write_op &op = ops->items[i];
       if (!op.expected) continue;
       char current[HASH_HEX_CAP] = "", mode[8];
       int at = snapshot_lookup(&s, op.repo, mode, current);
+      const snap_object *then = *op.expected ? &s.objects[k_expected++] : nullptr;
+      const bool same = then ? at == 1 && then->found && strcmp(then->hex, current) == 0 : at != 1;
+      if (same) continue;
       current[0] = '\0';
-      // Expecting the tip itself: nothing can have changed the page since.
-      if (at == 1 && *op.expected && revision_matches(op.expected, s.tip)) continue;
       if (at == 1 && page_revision_at(h->root, s.tip, op.repo, current) != 0) rc = -1;
-      if (rc == 0 && !revision_matches(op.expected, current)) {
+      if (rc == 0) {
         stale[n_stale].op = i;
         strcpy(stale[n_stale].current, current);
         n_stale++;

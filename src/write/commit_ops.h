@@ -23,9 +23,5 @@ int commit_ops(wikidb_handle *h, write_ops *ops, const commit_who *who, const ch
 // changed repo, "" when the page is absent there. 0, or -1 with the message.
 int page_revision_at(const char *root, const char *tip, const char *repo, char out[HASH_HEX_CAP]);
 
-// Whether a revision the caller expects names current: equal, or an
-// abbreviation of it of 7 digits or more; "" only matches "".
-bool revision_matches(const char *expected, const char *current);
-
 // An expected revision the API accepts: null, "", or 7 to 64 hex digits.
 bool expected_is_valid(const char *expected);

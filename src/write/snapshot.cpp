@@ -10,6 +10,7 @@
 void snapshot_release(snapshot *s) {
   for (size_t i = 0; i < s->n_dirs; i++) free(s->dirs[i].entries);
   free(s->dirs);
+  free(s->objects);
   git_output_release(&s->raw);
   *s = {};
 }
@@ -67,7 +68,8 @@ bool type_is(const char *type, size_t len, const char *want) {
 
 }  // namespace
 
-int snapshot_read(const char *root, const char *const *dirs, size_t n, snapshot *s) {
+int snapshot_read(const char *root, const char *const *dirs, size_t n, const char *extra,
+                  size_t n_extra, snapshot *s) {
   *s = {};
   strbuf input = {};
   strbuf_append(&input, "HEAD", 5);
@@ -75,8 +77,11 @@ int snapshot_read(const char *root, const char *const *dirs, size_t n, snapshot 
     strbuf_append_str(&input, "HEAD:");
     strbuf_append(&input, dirs[i], strlen(dirs[i]) + 1);
   }
+  const char *e = extra;
+  for (size_t i = 0; i < n_extra; i++, e += strlen(e) + 1) strbuf_append(&input, e, strlen(e) + 1);
   s->dirs = static_cast<snap_dir *>(calloc(n ? n : 1, sizeof *s->dirs));
-  if (!s->dirs || !input.data) {
+  s->objects = static_cast<snap_object *>(calloc(n_extra ? n_extra : 1, sizeof *s->objects));
+  if (!s->dirs || !s->objects || !input.data) {
     strbuf_release(&input);
     snapshot_release(s);
     set_error("Memory allocation failed");
@@ -151,6 +156,12 @@ int snapshot_read(const char *root, const char *const *dirs, size_t n, snapshot 
     }
     hash_to_hex(parent->entries[at].hash, s->hash_len, hex);
     if (strcmp(hex, d.hex) != 0) result = 1;
+  }
+  for (size_t i = 0; i < n_extra && result == 0; i++) {
+    name += strlen(name) + 1;
+    if (!next_object(s->raw, &pos, name, &s->objects[i].found, s->objects[i].hex, &type, &type_len,
+                     &data, &len))
+      result = -1;
   }
   strbuf_release(&input);
   if (result == -1) set_error("Unexpected output from git cat-file");

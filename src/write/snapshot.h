@@ -16,19 +16,29 @@ struct snap_dir {
   size_t n;
 };
 
+// An object asked for besides the trees ("REV:PATH"): whether it is there
+// and its hash.
+struct snap_object {
+  bool found;
+  char hex[HASH_HEX_CAP];
+};
+
 struct snapshot {
   bool born;  // HEAD names a commit
   char tip[HASH_HEX_CAP];
   size_t hash_len;  // raw hash length (20, or 32 in a SHA-256 repository)
   snap_dir *dirs;
   size_t n_dirs;
+  snap_object *objects;  // one per extra name
   git_output raw;
 };
 
 // Reads HEAD and the trees of dirs (parents before children, the root ""
-// first). Returns 0, 1 when HEAD moved while it was read (read again), or
-// -1 with the message set.
-int snapshot_read(const char *root, const char *const *dirs, size_t n, snapshot *s);
+// first), then the objects named in extra (NUL-separated names, n_extra of
+// them, read in the same process). Returns 0, 1 when HEAD moved while it was
+// read (read again), or -1 with the message set.
+int snapshot_read(const char *root, const char *const *dirs, size_t n, const char *extra,
+                  size_t n_extra, snapshot *s);
 void snapshot_release(snapshot *s);
 
 // What the snapshot holds at a repository path: 1 a file (mode and hex

@@ -107,6 +107,13 @@ TEST_F(WriteApiTest, StaleRevisionConflictsAndWritesNothing) {
   // "" means the page must not exist.
   EXPECT_EQ(wikidb_save_page_if(h_, "Home", "x", nullptr, nullptr, "", 0), WIKIDB_CONFLICT);
   EXPECT_EQ(report()["conflicts"][0]["base_text"], nullptr);
+  // A change undone since the expected revision loses nothing: no conflict.
+  save("Home", "a\nb\nm\nc\n");
+  ASSERT_EQ(wikidb_save_page_if(h_, "Home", "after undo\n", nullptr, nullptr, base.c_str(), 0), 0);
+  EXPECT_EQ(at_head("Home"), "after undo\n");
+  // An expected revision git does not know is stale too.
+  EXPECT_EQ(wikidb_save_page_if(h_, "Home", "x", nullptr, nullptr, "0123456789abcdef", 0),
+            WIKIDB_CONFLICT);
 }
 
 TEST_F(WriteApiTest, MergeFlagCommitsNonOverlappingEditsOnly) {
