@@ -353,6 +353,7 @@ int add_identity(strbuf *env_text, const char *who, const char *date, const char
 // commit-tree with the identities in its environment.
 int make_commit(const char *root, const char *tree, const char *parent, const commit_who *who,
                 const strbuf *message, char out_hex[HASH_HEX_CAP]) {
+  const unsigned long oom = out_of_memory_count();
   strbuf env_text = {};
   add_identity(&env_text, who->author, who->author_date, "AUTHOR");
   if (who->committer) add_identity(&env_text, who->committer, who->committer_date, "COMMITTER");
@@ -366,6 +367,8 @@ int make_commit(const char *root, const char *tree, const char *parent, const co
     env[k++] = env_text.data + i;
   int rc = -1;
   char *out = nullptr;
+  // An identity cut by a failed append would sign the commit wrongly.
+  if (out_of_memory_count() != oom) strbuf_release(&env_text);
   if (env_text.data &&
       git_commit_tree(root, tree, parent, message->data, message->len, env, &out) == 0) {
     size_t hl = out ? hex_run(out, strlen(out)) : 0;
@@ -410,6 +413,9 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
   size_t hash_len = 20;
   while (rc == 0) {
     // The text each expected revision held, read with the trees.
+    // A name cut by a failed append would name another object (":PATH" is
+    // the index's): any failure fails the write.
+    const unsigned long oom = out_of_memory_count();
     strbuf expected_names = {};
     size_t n_expected = 0;
     for (size_t i = 0; i < ops->n; i++) {
@@ -420,7 +426,8 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
       strbuf_append(&expected_names, op.repo, strlen(op.repo) + 1);
       n_expected++;
     }
-    if (n_expected && !expected_names.data) {
+    if ((n_expected && !expected_names.data) || out_of_memory_count() != oom) {
+      strbuf_release(&expected_names);
       set_error("Memory allocation failed");
       rc = -1;
       break;

@@ -26,6 +26,7 @@ struct page_texts {
 // Fills base and theirs from cat-file's output for the names asked, in order.
 bool read_texts(const char *root, const write_ops *ops, const stale_page *stale, size_t n,
                 const char *tip, page_texts *texts, git_output *raw) {
+  const unsigned long oom = out_of_memory_count();
   strbuf input = {};
   for (size_t i = 0; i < n; i++) {
     const write_op &op = ops->items[stale[i].op];
@@ -39,6 +40,10 @@ bool read_texts(const char *root, const write_ops *ops, const stale_page *stale,
       strbuf_append(&input, ":", 1);
       strbuf_append(&input, op.repo, strlen(op.repo) + 1);
     }
+  }
+  if (out_of_memory_count() != oom) {
+    strbuf_release(&input);
+    return false;
   }
   if (!input.data) return true;  // nothing to read
   int rc = git_cat_file_batch(root, input.data, input.len, raw);

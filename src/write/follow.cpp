@@ -16,6 +16,7 @@ enum { INDEX_WAIT_MS = 5000 };
 // Reads the blobs of entries whose text is not known, with one cat-file.
 static int read_missing_texts(const wikidb_handle *h, follow_entry *entries, size_t n,
                               git_output *raw) {
+  const unsigned long oom = out_of_memory_count();
   strbuf input = {};
   size_t wanted = 0;
   for (size_t i = 0; i < n; i++)
@@ -24,7 +25,8 @@ static int read_missing_texts(const wikidb_handle *h, follow_entry *entries, siz
       wanted++;
     }
   if (!wanted) return 0;
-  if (!input.data) {
+  if (!input.data || out_of_memory_count() != oom) {
+    strbuf_release(&input);
     set_error("Memory allocation failed");
     return -1;
   }
@@ -64,6 +66,8 @@ int follow_entries(const wikidb_handle *h, follow_entry *entries, size_t n, size
     return -1;
   }
   int rc = 0;
+  // A line cut by a failed append would set or remove another entry.
+  const unsigned long oom = out_of_memory_count();
   strbuf info = {};
   char zeros[HASH_HEX_CAP];
   memset(zeros, '0', 2 * hash_len);
@@ -87,7 +91,8 @@ int follow_entries(const wikidb_handle *h, follow_entry *entries, size_t n, size
     strbuf_append(&info, e.repo, strlen(e.repo) + 1);
   }
   git_output_release(&raw);
-  if (!info.data) {
+  if (!info.data || out_of_memory_count() != oom) {
+    strbuf_release(&info);
     set_error("Memory allocation failed");
     return -1;
   }

@@ -71,6 +71,7 @@ bool type_is(const char *type, size_t len, const char *want) {
 int snapshot_read(const char *root, const char *const *dirs, size_t n, const char *extra,
                   size_t n_extra, snapshot *s) {
   *s = {};
+  const unsigned long oom = out_of_memory_count();
   strbuf input = {};
   strbuf_append(&input, "HEAD", 5);
   for (size_t i = 0; i < n; i++) {
@@ -81,7 +82,7 @@ int snapshot_read(const char *root, const char *const *dirs, size_t n, const cha
   for (size_t i = 0; i < n_extra; i++, e += strlen(e) + 1) strbuf_append(&input, e, strlen(e) + 1);
   s->dirs = static_cast<snap_dir *>(calloc(n ? n : 1, sizeof *s->dirs));
   s->objects = static_cast<snap_object *>(calloc(n_extra ? n_extra : 1, sizeof *s->objects));
-  if (!s->dirs || !s->objects || !input.data) {
+  if (!s->dirs || !s->objects || !input.data || out_of_memory_count() != oom) {
     strbuf_release(&input);
     snapshot_release(s);
     set_error("Memory allocation failed");
