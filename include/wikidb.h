@@ -3,7 +3,9 @@
  *
  * The library stores each page as ROOT/pages/TITLE.wiki and records every
  * change as a git commit in ROOT, running the git command-line program (found
- * on PATH) as a child process. It has thirteen functions, all declared here.
+ * on PATH) as a child process. Its functions are all declared here: the
+ * thirteen of version 1.0, and the write API of version 1.1 (conditional
+ * saves, the commit a write made, renames and batches).
  *
  * Conventions that hold for every function below:
  *
@@ -176,6 +178,18 @@
 #  define WIKIDB_API
 #endif
 
+#define WIKIDB_VERSION_MAJOR 1
+#define WIKIDB_VERSION_MINOR 1
+#define WIKIDB_VERSION_PATCH 0
+#define WIKIDB_VERSION_TEXT "1.1.0"
+
+/** Returned by the write API when the caller must act: a page changed since
+    the revision the caller expected, and nothing was written. */
+#define WIKIDB_CONFLICT 1
+
+/** Flag of the write API: merge edits that do not overlap and commit. */
+#define WIKIDB_MERGE 1
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -186,7 +200,7 @@ typedef struct wikidb_handle wikidb_handle;
 /* ---------------------------------------------------------------- frame */
 
 /**
- * The library's version, "1.0.0".
+ * The library's version, WIKIDB_VERSION_TEXT ("1.1.0").
  *
  * Returns a static string, the same pointer on every call; never NULL.
  * Touches nothing, may be called at any time.
@@ -394,6 +408,195 @@ WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *handle, const char
  * limit: number of commits to look at; 0 or negative means 50.
  */
 WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int limit);
+
+
+/* ------------------------------------------------------------ write API */
+
+/*
+ * Writes a host can trust when several editors work at once.
+ *
+ * How these writes work, and what they promise beyond the functions above:
+ *
+ *  - The commit is built in git's object store from the branch tip, without
+ *    the shared index or work tree: the touched trees are read with one
+ *    cat-file, edited in memory, and the new blobs and trees stored with one
+ *    unpack-objects (hash-object each in a repository whose hash is not
+ *    SHA-1); commit-tree makes the commit, which is then published by a
+ *    compare-and-swap of the branch HEAD names ("update-ref HEAD NEW OLD").
+ *    Its cost grows with the directories touched, not with the wiki: a save
+ *    rewrites only its page's directory tree and those above it.
+ *    When the branch moved meanwhile (another process, or a person running
+ *    git), the commit is built again on the new tip: a change to other pages
+ *    is kept and is never a conflict; a change to a page whose revision the
+ *    caller expected is a WIKIDB_CONFLICT. Two writers never lose each
+ *    other's commit. The condition is checked on the page's text: the page
+ *    is as expected when the branch holds exactly the text it had at the
+ *    expected revision (so a change undone since, which a save could not
+ *    lose, is no conflict), and no history is walked to check it.
+ *  - Then exactly the touched pages' files (each replaced atomically, no
+ *    symbolic link followed) and their index entries are brought to the new
+ *    commit. Nothing else in the index or work tree changes: a change a host
+ *    staged by hand stays staged and is not committed. A writer killed at any
+ *    point leaves the old or the new commit published, never part of one; a
+ *    record in .git names the pages it was changing, and the next writer of
+ *    this API brings their files and index entries in line with HEAD first.
+ *    When the index stays locked by another git for a few seconds after the
+ *    commit was published, the write still returns 0 (the commit stands) and
+ *    the next writer brings the pages in line.
+ *  - Hooks: these commits run no pre-commit, commit-msg or post-commit hook,
+ *    since commit-tree runs none. A hook could change the commit after the
+ *    caller's condition was checked, or fail a write another process already
+ *    depends on; a host that wants checks makes them before it writes.
+ *  - The new objects are stored loose, as git commit stores them; in a wiki
+ *    with one very large directory of pages each save leaves a copy of that
+ *    directory's tree (2.5 MB compressed at 100,000 pages). They are packed
+ *    by the housekeeping every library commit counts towards (git's
+ *    commit-graph refresh and "gc --auto" on the same cadence as for
+ *    wikidb_save_page), so the repository does not grow without bound.
+ *  - Titles, authors ("Invalid author" as for wikidb_save_page), the writer
+ *    lock, its bounded wait and its messages, the repair after a writer that
+ *    died, and the repository settings are as for wikidb_save_page. A write here without a message gets "Update TITLE",
+ *    "Delete TITLE", "Rename FROM to TO", or "Change N pages" for a batch of
+ *    several changes; the message is given to git whole, of any length.
+ *  - A rename is recorded in its commit's message by a trailer line after a
+ *    blank line, one per rename:  Wikidb-Rename: "OLD" -> "NEW"
+ *    where OLD and NEW are the page names (with '/') written as JSON strings
+ *    (quote, backslash and control bytes escaped), so any title round-trips.
+ *  - expected_revision: NULL for no condition; "" when the page must not exist;
+ *    otherwise the page's revision as wikidb_page_revision gave it, whole or
+ *    abbreviated to 7 hex digits or more. Anything else is refused with
+ *    "Invalid expected revision".
+ *  - flags: 0 or WIKIDB_MERGE; other bits are refused with "Invalid flags".
+ *  - Every write of this API, and wikidb_save_page, wikidb_delete_page and
+ *    wikidb_rollback, empties the last commit (wikidb_last_commit) when it
+ *    starts; every write of this API also empties the conflict report.
+ *  - Messages of the write API's failures: "Invalid handle", "Invalid title",
+ *    "Invalid expected revision", "Invalid flags", "Memory allocation failed",
+ *    "Page not found: TITLE" (a rename's source is absent), "Page already
+ *    exists: TITLE" (a rename's target is there), "Page path is blocked by a
+ *    directory or file: PATH" (a page where a directory of pages is, or the
+ *    reverse), "Not a page file: TITLE" (a rename of a link or submodule),
+ *    "The branch kept moving while the commit was built", "Unexpected output
+ *    from git cat-file", "Unexpected hash from git", or the git runner's
+ *    message (git's own when, for instance, a date of wikidb_commit_as is not
+ *    one git reads, or the branch stayed locked by another git).
+ */
+
+/**
+ * The page's revision: the full hash of the last commit that changed the
+ * page, as HEAD's history tells it; "" when the page does not exist at HEAD
+ * (never created, or deleted), also in a wiki without commits. This is the
+ * token an editor keeps while its user edits, for wikidb_save_page_if.
+ *
+ * Returns the text in the handle's own slot for this query (valid until the
+ * next wikidb_page_revision on it), or NULL with "Invalid handle", "Invalid
+ * title", "Memory allocation failed" or the git runner's message.
+ */
+WIKIDB_API const char *wikidb_page_revision(wikidb_handle *handle, const char *title);
+
+/**
+ * Saves a page only if its revision is still the one expected.
+ *
+ * title, content, author, message as for wikidb_save_page (content NULL is an
+ * empty page); expected_revision and flags as described above.
+ *
+ * Returns 0 when saved (wikidb_last_commit gives the commit, or "" when the
+ * page already held this text); WIKIDB_CONFLICT when the page changed since
+ * the expected revision (its text is no longer the one it had there, or it
+ * was created or deleted): nothing is written and wikidb_conflict_json
+ * describes it. With WIKIDB_MERGE, a text whose edits do not overlap the
+ * page's changes since the expected revision is merged (git merge-file) and
+ * committed at once: 0, and the report says "merged":true. Returns -1 on
+ * failure with one of the messages above.
+ */
+WIKIDB_API int wikidb_save_page_if(wikidb_handle *handle, const char *title, const char *content,
+                                   const char *author, const char *message,
+                                   const char *expected_revision, int flags);
+
+/**
+ * The full hash of the commit the last write on this handle made: any write
+ * of this API, wikidb_save_page, wikidb_delete_page, wikidb_rollback. "" when
+ * that write made no commit (the wiki already held it, it conflicted or it
+ * failed) or no write ran yet. Owned by the handle, valid until the next
+ * write on it. A NULL handle gives "" with "Invalid handle".
+ */
+WIKIDB_API const char *wikidb_last_commit(wikidb_handle *handle);
+
+/**
+ * The report of the last write of this API on the handle, as compact JSON:
+ *   {"merged":B,"conflicts":[{"page":T,"expected":E,"current":C,
+ *     "base_text":X,"ours":X,"theirs":X,"merged_text":X,"clean":B},...]}
+ * One element per stale page (every one of a batch), in the order staged:
+ * T the page name, E the revision expected ("" for must-not-exist), C its
+ * revision now ("" when deleted). The texts: base_text the page at E, ours
+ * the text being saved, theirs the page now, merged_text git's three-way
+ * merge of them with conflict markers "<<<<<<< ours", "=======", ">>>>>>>
+ * theirs" where the edits overlap; each is null where there is none (a
+ * delete or rename has no "ours", a deleted page no "theirs", and no merge is
+ * made without both). clean: the merge had no overlap. "merged" is true
+ * when WIKIDB_MERGE merged every stale page and the merged texts were
+ * committed (or the commit then failed: the call's result says which).
+ * Without a conflict or merge: {"merged":false,"conflicts":[]}.
+ *
+ * Owned by the handle, valid until its next write of this API. A NULL handle
+ * gives the empty report with "Invalid handle".
+ */
+WIKIDB_API const char *wikidb_conflict_json(wikidb_handle *handle);
+
+/**
+ * Renames (moves) a page in one commit, keeping its text and history: the
+ * commit removes FROM and adds TO with the same content, and carries the
+ * Wikidb-Rename trailer. author and message as for wikidb_save_page; the
+ * default message is "Rename FROM to TO".
+ *
+ * Returns 0, or -1 with "Page not found: FROM", "Page already exists: TO"
+ * (also when both name the same page) or another message above.
+ */
+WIKIDB_API int wikidb_rename_page(wikidb_handle *handle, const char *from, const char *to,
+                                  const char *author, const char *message);
+
+/**
+ * Batches: several changes committed as one commit, all or nothing.
+ *
+ * wikidb_begin opens a batch on the handle ("A batch is already begun on this
+ * handle" when one is open). The stage functions record a change and its
+ * condition, touching nothing yet; they take titles and expected revisions
+ * as above and fail with "No batch begun on this handle", "Invalid title",
+ * "Invalid expected revision" or "Memory allocation failed" (the batch then
+ * stays as it was). Changes apply in the order staged, so a page saved and
+ * then renamed in one batch moves with its new text; each expected revision
+ * is checked against the page as the branch holds it when committing.
+ *
+ * wikidb_commit commits the batch with one author and message and ends it,
+ * whatever the outcome: 0 (an empty batch, or one that changes nothing, makes
+ * no commit), WIKIDB_CONFLICT when any page is stale (nothing committed; the
+ * report lists every stale page; with WIKIDB_MERGE all are merged when every
+ * one is a save that merges without overlap), or -1. wikidb_abort drops the
+ * batch and writes nothing. wikidb_close drops an open batch.
+ */
+WIKIDB_API int wikidb_begin(wikidb_handle *handle);
+WIKIDB_API int wikidb_stage_save(wikidb_handle *handle, const char *title, const char *content,
+                                 const char *expected_revision);
+WIKIDB_API int wikidb_stage_delete(wikidb_handle *handle, const char *title,
+                                   const char *expected_revision);
+WIKIDB_API int wikidb_stage_rename(wikidb_handle *handle, const char *from, const char *to,
+                                   const char *expected_revision);
+WIKIDB_API int wikidb_commit(wikidb_handle *handle, const char *author, const char *message,
+                             int flags);
+
+/**
+ * wikidb_commit for imports: the commit takes the given author and committer
+ * ("Name <mail>" as for author elsewhere; committer NULL or "" for the
+ * repository's identity) and dates (NULL or "" for now), so that a wiki
+ * migrated from elsewhere keeps its history. Dates are given to git as they
+ * are: "@UNIX +ZONE" (e.g. "@1700000000 +0100"), ISO 8601
+ * ("2023-11-14 22:13:20 +0100") or any form git reads; a form git refuses
+ * fails the commit with git's message.
+ */
+WIKIDB_API int wikidb_commit_as(wikidb_handle *handle, const char *author, const char *author_date,
+                                const char *committer, const char *committer_date,
+                                const char *message, int flags);
+WIKIDB_API int wikidb_abort(wikidb_handle *handle);
 
 #ifdef __cplusplus
 }

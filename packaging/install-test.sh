@@ -46,7 +46,7 @@ if [ "$has_tool" = 1 ]; then
   step "installed wikidb runs without LD_LIBRARY_PATH"
   out=$(env -u LD_LIBRARY_PATH "$prefix/bin/wikidb" version)
   echo "$out"
-  [ "$out" = "wikidb version 1.0.0" ] || die "unexpected version line"
+  [ "$out" = "wikidb version 1.1.0" ] || die "unexpected version line"
   env -u LD_LIBRARY_PATH "$prefix/bin/wikidb" -C "$work/wiki-tool" init
 fi
 
@@ -71,7 +71,7 @@ uses_installed_library() {  # PROGRAM, with the environment already set
 step "consumer through pkg-config"
 export PKG_CONFIG_LIBDIR="$libdir/pkgconfig"
 export PKG_CONFIG_PATH=
-[ "$(pkg-config --modversion quenlow-wikidb)" = 1.0.0 ] || die "pkg-config reports the wrong version"
+[ "$(pkg-config --modversion quenlow-wikidb)" = 1.1.0 ] || die "pkg-config reports the wrong version"
 cflags=$(pkg-config --cflags quenlow-wikidb)
 libs=$(pkg-config --libs quenlow-wikidb)
 echo "cflags: $cflags"
@@ -94,9 +94,9 @@ step "the version file refuses a newer major version"
 if "$cmake" -S "$work/consumer" -B "$work/cmake-v2" -DCMAKE_C_COMPILER="$cc" \
      -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
      -DWIKIDB_MIN_VERSION=2.0 >"$work/v2.log" 2>&1; then
-  die "find_package(quenlow-wikidb 2.0) succeeded against 1.0.0"
+  die "find_package(quenlow-wikidb 2.0) succeeded against 1.1.0"
 fi
-grep -q 'quenlow-wikidb-config.cmake, version: 1.0.0' "$work/v2.log" \
+grep -q 'quenlow-wikidb-config.cmake, version: 1.1.0' "$work/v2.log" \
   || { cat "$work/v2.log"; die "the refusal does not name the installed version"; }
 echo "refused, as it should be"
 

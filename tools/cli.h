@@ -9,7 +9,7 @@
 
 #include "wikidb.h"
 
-enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_CONFLICT = 3 };
 
 struct OptionSpec {
   char short_name;         // '\0' for a long-only option

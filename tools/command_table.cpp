@@ -20,17 +20,36 @@ const std::vector<CommandSpec> &commands() {
        "core.quotepath) at every open, so init is safe to repeat. Every other\n"
        "command that reads or changes pages needs a wiki made this way.",
        {}, 0, 0, false, cmd_init},
-      {"save", "TITLE [-a AUTHOR] [-m MESSAGE] [FILE|-]",
+      {"save", "TITLE [-a AUTHOR] [-m MESSAGE] [--if REV [--merge] [--json]] [FILE|-]",
        "write a page from a file or standard input and commit it",
        "Reads the page text from FILE, or from standard input when FILE is \"-\" or\n"
        "missing, byte for byte (no newline is added or translated), writes it to\n"
        "ROOT/pages/TITLE.wiki and commits it. A '/' in TITLE places the page in a\n"
        "subdirectory. Prints \"[HASH] SUBJECT\" for the new commit; saving the text\n"
        "the page already holds commits nothing and says so.\n"
+       "With --if REV the page is saved only if its revision (\"wikidb rev TITLE\")\n"
+       "is still REV; --if '' saves only a page that does not exist. Otherwise\n"
+       "nothing is written, a line per conflict is printed (the library's report\n"
+       "with --json) and the status is 3. --merge also merges edits that do not\n"
+       "overlap the page's changes since REV and commits them; when they overlap,\n"
+       "it prints the merged text with conflict markers instead, status 3.\n"
        "The library takes a page text only up to its first NUL byte, so a text\n"
        "holding a NUL byte is refused instead of being saved cut short.",
-       {s_author, {'m', "message", "MESSAGE", "commit message (default \"Update TITLE\")"}},
+       {s_author, {'m', "message", "MESSAGE", "commit message (default \"Update TITLE\")"},
+        {'\0', "if", "REV", "save only if the page's revision is still REV ('' : page absent)"},
+        {'\0', "merge", nullptr, "merge non-overlapping edits made since REV and commit"},
+        {'\0', "json", nullptr, "on conflict, print the library's conflict report"}},
        1, 2, true, cmd_save},
+      {"mv", "FROM TO [-a AUTHOR] [-m MESSAGE]", "rename a page, keeping its text and history",
+       "Moves page FROM to TO in one commit, which records both names in a\n"
+       "\"Wikidb-Rename:\" trailer line. Refused when TO exists or FROM does not.",
+       {s_author, {'m', "message", "MESSAGE", "commit message (default \"Rename FROM to TO\")"}},
+       2, 2, true, cmd_mv},
+      {"rev", "TITLE", "print a page's revision: the last commit that changed it",
+       "Prints the full hash of the last commit that changed the page, or an empty\n"
+       "line when the page does not exist, the token \"save --if\" takes:\n"
+       "  wikidb save --if \"$(wikidb rev Home)\" Home edited.txt",
+       {}, 1, 1, true, cmd_rev},
       {"cat", "TITLE", "print the current text of a page",
        "Prints the text of ROOT/pages/TITLE.wiki unchanged, committed or not, and\n"
        "adds nothing. The library hands texts over up to their first NUL byte, so\n"

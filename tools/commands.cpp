@@ -33,29 +33,19 @@ bool read_rows(const char *json, std::vector<Row> *rows) {
   return false;
 }
 
-struct Head {
-  std::string hash, summary;
-};
-
-// The newest commit, taken from the recent-changes report: one git run, and
-// every commit the library makes touches a page, so it is listed there.
-Head latest_commit(wikidb_handle *h) {
-  std::vector<Row> rows;
-  std::string error;
-  Head head;
-  if (parse_report(wikidb_get_recent_changes_json(h, 1), &rows, &error) && !rows.empty()) {
-    head.hash = field(rows[0], "hash");
-    head.summary = field(rows[0], "summary");
-  }
-  return head;
+// The subject git shows for a commit made with message, or the default.
+std::string subject_of(const char *message, const std::string &fallback) {
+  if (!message || !*message) return fallback;
+  std::string m = message;
+  return m.substr(0, m.find('\n'));
 }
 
 // After a change succeeded: names the commit it made, in git's style, or
 // says that git found nothing to commit.
-int report_commit(wikidb_handle *h, const Head &before, const std::string &unchanged) {
-  Head after = latest_commit(h);
-  if (!after.hash.empty() && after.hash != before.hash)
-    write_out("[" + short_hash(after.hash) + "] " + for_display(after.summary) + "\n");
+int report_commit(wikidb_handle *h, const std::string &subject, const std::string &unchanged) {
+  const std::string commit = wikidb_last_commit(h);
+  if (!commit.empty())
+    write_out("[" + short_hash(commit) + "] " + for_display(subject) + "\n");
   else
     write_out("nothing to commit (" + unchanged + ")\n");
   return EXIT_OK;
@@ -64,6 +54,32 @@ int report_commit(wikidb_handle *h, const Head &before, const std::string &uncha
 void print_json(const char *json) {
   write_out(json, strlen(json));
   write_out("\n", 1);
+}
+
+// A conflicting save: the report (JSON with --json), or with --merge the
+// merged text with its conflict markers; exit status 3.
+int report_conflict(wikidb_handle *h, const Parsed &p, bool merge) {
+  const char *json = wikidb_conflict_json(h);
+  if (has_flag(p, "json")) return print_json(json), EXIT_CONFLICT;
+  std::vector<Row> rows;
+  std::string error;
+  Row first;
+  // The report's fields, read with the program's own JSON reader.
+  if (!parse_conflicts(json, &rows, &error)) return fail("cannot read the library's report (" + error + ")");
+  for (const Row &r : rows) {
+    const std::string merged = field(r, "merged_text");
+    if (merge && has_field(r, "merged_text")) {
+      write_out(merged);
+      continue;
+    }
+    const std::string current = field(r, "current");
+    write_out("conflict: " + for_display(field(r, "page")) + " was changed since " +
+              (field(r, "expected").empty() ? std::string("it was missing")
+                                             : short_hash(field(r, "expected"))) +
+              (current.empty() ? std::string(" and is now deleted") : " by " + short_hash(current)) +
+              "\n");
+  }
+  return EXIT_CONFLICT;
 }
 
 }  // namespace
@@ -89,11 +105,18 @@ int cmd_save(const Parsed &p) {
     return fail("the text holds a NUL byte (at offset " + std::to_string(nul) +
                 "); the library keeps a page text only up to its first NUL, so nothing was "
                 "saved");
-  Head before = latest_commit(w.h);
-  if (wikidb_save_page(w.h, title.c_str(), text.c_str(), option_value(p, "author"),
-                       option_value(p, "message")) != 0)
-    return fail(wikidb_last_error());
-  return report_commit(w.h, before, title + " unchanged");
+  const char *message = option_value(p, "message");
+  const char *expected = option_value(p, "if");
+  const bool merge = has_flag(p, "merge");
+  int rc;
+  if (expected || merge)
+    rc = wikidb_save_page_if(w.h, title.c_str(), text.c_str(), option_value(p, "author"), message,
+                             expected, merge ? WIKIDB_MERGE : 0);
+  else
+    rc = wikidb_save_page(w.h, title.c_str(), text.c_str(), option_value(p, "author"), message);
+  if (rc == WIKIDB_CONFLICT) return report_conflict(w.h, p, merge);
+  if (rc != 0) return fail(wikidb_last_error());
+  return report_commit(w.h, subject_of(message, "Update " + title), title + " unchanged");
 }
 
 int cmd_cat(const Parsed &p) {
@@ -108,11 +131,10 @@ int cmd_cat(const Parsed &p) {
 int cmd_rm(const Parsed &p) {
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
-  Head before = latest_commit(w.h);
-  if (wikidb_delete_page(w.h, p.args[0].c_str(), option_value(p, "author"),
-                         option_value(p, "message")) != 0)
+  const char *message = option_value(p, "message");
+  if (wikidb_delete_page(w.h, p.args[0].c_str(), option_value(p, "author"), message) != 0)
     return fail(wikidb_last_error());
-  return report_commit(w.h, before, "no page " + p.args[0]);
+  return report_commit(w.h, subject_of(message, "Delete " + p.args[0]), "no page " + p.args[0]);
 }
 
 int cmd_ls(const Parsed &p) {
@@ -176,10 +198,29 @@ int cmd_diff(const Parsed &p) {
 int cmd_restore(const Parsed &p) {
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
-  Head before = latest_commit(w.h);
   if (wikidb_rollback(w.h, p.args[0].c_str(), p.args[1].c_str(), option_value(p, "author")) != 0)
     return fail(wikidb_last_error());
-  return report_commit(w.h, before, p.args[0] + " already holds its text of " + p.args[1]);
+  return report_commit(w.h, "Rollback " + p.args[0] + " to " + p.args[1],
+                       p.args[0] + " already holds its text of " + p.args[1]);
+}
+
+int cmd_mv(const Parsed &p) {
+  Wiki w(p);
+  if (!w.h) return EXIT_FAILED;
+  const char *message = option_value(p, "message");
+  if (wikidb_rename_page(w.h, p.args[0].c_str(), p.args[1].c_str(), option_value(p, "author"),
+                         message) != 0)
+    return fail(wikidb_last_error());
+  return report_commit(w.h, subject_of(message, "Rename " + p.args[0] + " to " + p.args[1]), "");
+}
+
+int cmd_rev(const Parsed &p) {
+  Wiki w(p);
+  if (!w.h) return EXIT_FAILED;
+  const char *rev = wikidb_page_revision(w.h, p.args[0].c_str());
+  if (!rev) return fail(wikidb_last_error());
+  write_out(std::string(rev) + "\n");
+  return EXIT_OK;
 }
 
 int cmd_recent(const Parsed &p) {

@@ -12,6 +12,8 @@ int cmd_log(const Parsed &p);
 int cmd_show(const Parsed &p);
 int cmd_diff(const Parsed &p);
 int cmd_restore(const Parsed &p);
+int cmd_mv(const Parsed &p);
+int cmd_rev(const Parsed &p);
 int cmd_recent(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

@@ -66,6 +66,7 @@ bool read_object(Cursor *c, Row *row) {
     if (*c->p++ != ':') return fail(c, "expected ':'");
     skip_space(c);
     if (!read_scalar(c, &f.second)) return false;
+    if (f.second == "null" && c->p[-1] == 'l' && c->p[-4] == 'n') row->null_keys.push_back(f.first);
     row->fields.push_back(std::move(f));
     skip_space(c);
     char ch = *c->p++;
@@ -111,4 +112,24 @@ bool parse_report(const char *json, std::vector<Row> *rows, std::string *error) 
   skip_space(&c);
   if (*c.p != '\0') return fail(&c, "text after the array");
   return true;
+}
+
+bool has_field(const Row &row, const char *key) {
+  for (const auto &k : row.null_keys)
+    if (k == key) return false;
+  for (const auto &f : row.fields)
+    if (f.first == key) return true;
+  return false;
+}
+
+bool parse_conflicts(const char *json, std::vector<Row> *rows, std::string *error) {
+  static const char key[] = "\"conflicts\":";
+  const char *at = json ? strstr(json, key) : nullptr;
+  size_t len = at ? strlen(at) : 0;
+  if (!at || len < sizeof key || at[len - 1] != '}') {
+    *error = "expected a conflict report";
+    return false;
+  }
+  std::string array(at + sizeof key - 1, len - (sizeof key - 1) - 1);
+  return parse_report(array.c_str(), rows, error);
 }

@@ -10,6 +10,7 @@
 // field with an empty key.
 struct Row {
   std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<std::string> null_keys;  // fields whose value is null
 };
 
 // The value of a field, or the empty text when the row lacks it.
@@ -18,3 +19,9 @@ const std::string &field(const Row &row, const char *key);
 // Parses an array of strings or of flat objects. Returns false, with *error
 // describing the fault, for any other text.
 bool parse_report(const char *json, std::vector<Row> *rows, std::string *error);
+
+// Whether the row has the field with a value other than null.
+bool has_field(const Row &row, const char *key);
+
+// The "conflicts" array of a write's report: {"merged":B,"conflicts":[...]}.
+bool parse_conflicts(const char *json, std::vector<Row> *rows, std::string *error);

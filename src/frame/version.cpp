@@ -1,5 +1,5 @@
 #include "wikidb.h"
 
-static const char s_version[] = "1.0.0";
+static const char s_version[] = WIKIDB_VERSION_TEXT;
 
 extern "C" WIKIDB_API const char *wikidb_version(void) { return s_version; }

@@ -8,6 +8,8 @@
 #include "git/commit_graph.h"
 #include "git/runner.h"
 
+#include <stdlib.h>
+
 int git_init(const char *root) {
   const char *args[] = {"init", nullptr};
   return run_git(root, args, nullptr);
@@ -213,4 +215,103 @@ void git_gc_auto(const char *root) {
                         "gc", "--auto", "--quiet", nullptr};
   run_git(root, args, nullptr);
   restore_error(saved);
+}
+
+int git_cat_file_batch(const char *root, const char *input, size_t input_len, git_output *res) {
+  const char *args[] = {"cat-file", "--batch", "-z", nullptr};
+  const git_call call = {args, input, input_len, nullptr, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_hash_object(const char *root, const char *type, const char *data, size_t len, char **out) {
+  // No filters: the object holds exactly the bytes given, whatever the
+  // repository's attributes say about line endings.
+  const char *args[] = {"hash-object", "-w", "-t", type, "--no-filters", "--stdin", nullptr};
+  const git_call call = {args, data, len, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  if (rc != -1 && out) {
+    *out = res.out;
+    res.out = nullptr;
+  }
+  git_output_release(&res);
+  return rc;
+}
+
+int git_commit_tree(const char *root, const char *tree, const char *parent, const char *message,
+                    size_t message_len, const char *const *env, char **out) {
+  const char *args[] = {"commit-tree", tree, "-p", parent, nullptr};
+  if (!parent) args[2] = nullptr;
+  const git_call call = {args, message, message_len, env, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  if (rc != -1 && out) {
+    *out = res.out;
+    res.out = nullptr;
+  }
+  git_output_release(&res);
+  return rc;
+}
+
+int git_update_ref_cas(const char *root, const char *new_hash, const char *old_hash,
+                       const char *reason) {
+  const char *args[] = {"update-ref", "-m", reason, "HEAD", new_hash, old_hash, nullptr};
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  git_output_release(&res);
+  return rc;
+}
+
+int git_last_change(const char *root, const char *tip, const char *path, char **out) {
+  const char *args[] = {"log", "-1", "--format=%H", "--name-status", "--no-renames", tip, "--",
+                        path, nullptr};
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  if (rc != -1 && out) {
+    *out = res.out;
+    res.out = nullptr;
+  }
+  git_output_release(&res);
+  return rc;
+}
+
+int git_rev_parse_head(const char *root, char **out) {
+  const char *args[] = {"rev-parse", "-q", "--verify", "HEAD^{commit}", nullptr};
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  if (rc != -1 && out) {
+    *out = res.out;
+    res.out = nullptr;
+  }
+  git_output_release(&res);
+  return rc;
+}
+
+int git_update_index_info(const char *root, const char *input, size_t input_len) {
+  const char *args[] = {"update-index", "-z", "--index-info", nullptr};
+  const git_call call = {args, input, input_len, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  git_output_release(&res);
+  return rc;
+}
+
+int git_merge_file(const char *root, const char *ours, const char *base, const char *theirs,
+                   git_output *res) {
+  const char *args[] = {"merge-file", "-p", "-L", "ours", "-L", "base", "-L", "theirs",
+                        "--",         ours, base, theirs, nullptr};
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_unpack_objects(const char *root, const char *pack, size_t len) {
+  const char *args[] = {"unpack-objects", "-q", nullptr};
+  const git_call call = {args, pack, len, nullptr, true};
+  git_output res;
+  int rc = run_git_call(root, &call, &res);
+  git_output_release(&res);
+  return rc;
 }

@@ -69,3 +69,34 @@ void git_update_commit_graph(const char *root, bool fill);
 // in the foreground and leaving the commit-graph alone. Best effort, as
 // above: the error slot is left as it was.
 void git_gc_auto(const char *root);
+
+// ---- Objects-first writes: commits built without the shared index.
+
+// git cat-file --batch with NUL-terminated object names in input; the raw
+// output (headers and contents) in res.
+struct git_output;
+int git_cat_file_batch(const char *root, const char *input, size_t input_len, git_output *res);
+// Writes len bytes as an object of type ("blob" or "tree") and gives its hash
+// (a line) in *out.
+int git_hash_object(const char *root, const char *type, const char *data, size_t len, char **out);
+// Makes a commit of tree with parent (null for none); the message is read
+// from standard input; env carries the identities and dates. Hash in *out.
+int git_commit_tree(const char *root, const char *tree, const char *parent, const char *message,
+                    size_t message_len, const char *const *env, char **out);
+// Moves HEAD (through its branch) from old_hash ("" when it must not exist
+// yet) to new_hash, only if it still holds old_hash.
+int git_update_ref_cas(const char *root, const char *new_hash, const char *old_hash,
+                       const char *reason);
+// The latest commit reachable from tip that changed path, with its name
+// status ("HASH\n\nS\tPATH\n"); nothing when no commit did.
+int git_last_change(const char *root, const char *tip, const char *path, char **out);
+// The commit HEAD names, one line; exit status 1 when HEAD has no commit.
+int git_rev_parse_head(const char *root, char **out);
+// Entries "MODE HASH\tPATH\0" (mode 0 removes the path) for the shared index.
+int git_update_index_info(const char *root, const char *input, size_t input_len);
+// Three-way merge of files named relative to root, labelled ours, base,
+// theirs; the result on standard output, exit status the count of conflicts.
+int git_merge_file(const char *root, const char *ours, const char *base, const char *theirs,
+                   git_output *res);
+// Stores the objects of a pack (fed on standard input) as loose objects.
+int git_unpack_objects(const char *root, const char *pack, size_t len);

@@ -16,6 +16,13 @@ struct wikidb_handle {
   char *recent_buf;
   // Commits this handle made since it last refreshed git's commit-graph.
   unsigned commits_since_graph;
+  // The write API: the page-revision and conflict-report slots, the commit
+  // the last write made ("" for none), and the batch begun, if any.
+  char *page_revision_buf;
+  char *conflict_buf;
+  char last_commit[72];
+  struct write_ops *batch;
+  void (*release_batch)(wikidb_handle *h);  // frees batch; set with it
 };
 
 // Frees the slot's old text and stores the new one (which may be null).

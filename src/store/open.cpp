@@ -83,5 +83,8 @@ extern "C" WIKIDB_API void wikidb_close(wikidb_handle *h) {
   free(h->diff_buf);
   free(h->list_buf);
   free(h->recent_buf);
+  free(h->page_revision_buf);
+  free(h->conflict_buf);
+  if (h->batch && h->release_batch) h->release_batch(h);
   free(h);
 }

@@ -58,6 +58,7 @@ static void finish_write(const wikidb_handle *h, int rc, bool staged) {
 extern "C" WIKIDB_API int wikidb_save_page(wikidb_handle *h, const char *title, const char *content,
                                            const char *author, const char *message) {
   clear_error();
+  if (h) h->last_commit[0] = '\0';
   if (!h) {
     set_error("Invalid handle");
     return -1;
@@ -146,6 +147,7 @@ static int delete_locked(wikidb_handle *h, const char *title, const page_path *p
 extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title, const char *author,
                                              const char *message) {
   clear_error();
+  if (h) h->last_commit[0] = '\0';
   page_path p;
   if (!h || !title || !*title || !page_paths(h->root, title, &p)) {
     set_error("Invalid parameters to wikidb_delete_page");

@@ -125,6 +125,7 @@ static int rollback_locked(wikidb_handle *h, const char *title, const char *comm
 extern "C" WIKIDB_API int wikidb_rollback(wikidb_handle *h, const char *title, const char *commit,
                                           const char *author) {
   clear_error();
+  if (h) h->last_commit[0] = '\0';
   page_path p;
   if (!h || !title || !*title || !commit || !*commit || !is_revision(commit) ||
       !page_paths(h->root, title, &p)) {

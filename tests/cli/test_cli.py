@@ -5,6 +5,7 @@ results (through the Python bindings on PYTHONPATH) are what the program's
 --json output and error messages must equal.
 """
 
+import json
 import os
 import re
 import shutil
@@ -15,8 +16,8 @@ import unittest
 import wikidb
 
 EXE = os.environ.get("WIKIDB_EXE", "wikidb")
-COMMANDS = ["init", "save", "cat", "rm", "ls", "log", "show", "diff", "restore", "recent",
-            "version", "help"]
+COMMANDS = ["init", "save", "mv", "rev", "cat", "rm", "ls", "log", "show", "diff", "restore",
+            "recent", "version", "help"]
 
 
 def run(*args, stdin=b"", cwd=None, env=None):
@@ -230,6 +231,50 @@ class Reports(CliTest):
                           "which scripts/install-deps.sh generates)")
         for args in (("nope", second), (first, "nope")):
             self.assertIn("nope", self.failed("diff", "Home", *args, env=german))
+
+
+class Writes(CliTest):
+    def test_every_write_names_the_commit_it_made(self):
+        out = self.ok("save", "Home", "-m", "first line\nmore", stdin=b"a\n")
+        head = self.hashes()[0]
+        self.assertEqual(out, b"[%s] first line\n" % head[:7].encode())
+        out = self.ok("mv", "Home", "Start")
+        self.assertEqual(out, b"[%s] Rename Home to Start\n" % self.hashes()[0][:7].encode())
+        out = self.ok("rm", "Start")
+        self.assertEqual(out, b"[%s] Delete Start\n" % self.hashes()[0][:7].encode())
+        self.assertEqual(self.ok("rm", "Start"), b"nothing to commit (no page Start)\n")
+
+    def test_rev_and_conditional_save(self):
+        self.assertEqual(self.ok("rev", "Home"), b"\n")
+        self.ok("save", "--if", "", "Home", stdin=b"1\n2\n3\n4\n5\n")
+        rev = self.ok("rev", "Home").strip().decode()
+        self.assertEqual(rev, self.hashes("Home")[0])
+        self.ok("save", "Home", stdin=b"1\nTWO\n3\n4\n5\n")
+        now = self.ok("rev", "Home").strip().decode()
+        rc, out, err = self.w("save", "--if", rev, "Home", stdin=b"1\n2\n3\n4\nFIVE\n")
+        self.assertEqual(rc, 3, err)
+        self.assertEqual(out, b"conflict: Home was changed since %s by %s\n"
+                         % (rev[:7].encode(), now[:7].encode()))
+        rc, out, err = self.w("save", "--if", rev, "--json", "Home", stdin=b"1\n2\n3\n4\nFIVE\n")
+        self.assertEqual(rc, 3)
+        report = json.loads(out)
+        self.assertEqual(report["conflicts"][0]["current"], now)
+        self.assertEqual(report["conflicts"][0]["merged_text"], "1\nTWO\n3\n4\nFIVE\n")
+        self.assertEqual(self.ok("rev", "Home").strip().decode(), now)
+        # Overlapping edits: the merged text with markers, status 3.
+        rc, out, err = self.w("save", "--if", rev, "--merge", "Home", stdin=b"1\nzwei\n3\n4\n5\n")
+        self.assertEqual(rc, 3)
+        self.assertIn(b"<<<<<<< ours\n", out)
+        # Non-overlapping edits merge and commit.
+        out = self.ok("save", "--if", rev, "--merge", "Home", stdin=b"1\n2\n3\n4\nFIVE\n")
+        self.assertTrue(out.startswith(b"[%s] " % self.hashes()[0][:7].encode()), out)
+        self.assertEqual(self.ok("cat", "Home"), b"1\nTWO\n3\n4\nFIVE\n")
+
+    def test_mv_refusals(self):
+        self.ok("save", "A", stdin=b"a")
+        self.ok("save", "B", stdin=b"b")
+        self.assertEqual(self.failed("mv", "A", "B"), "Page already exists: B")
+        self.assertEqual(self.failed("mv", "Nope", "C"), "Page not found: Nope")
 
 
 class Usage(unittest.TestCase):

@@ -68,7 +68,7 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST(Frame, VersionAndArgumentErrors) {
-  EXPECT_STREQ(wikidb_version(), "1.0.0");
+  EXPECT_STREQ(wikidb_version(), WIKIDB_VERSION_TEXT);
   EXPECT_EQ(wikidb_open(nullptr), nullptr);
   EXPECT_STREQ(wikidb_last_error(), "Invalid wiki_root parameter");
   EXPECT_EQ(wikidb_save_page(nullptr, "x", "y", nullptr, nullptr), -1);

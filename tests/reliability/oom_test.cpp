@@ -189,6 +189,63 @@ const Case kCases[] = {
        r.disarm();
        r.judge_whole_or(json, r.wiki.recent, "[]");
      }},
+    {"save_page_if",
+     [](Round &r) {
+       const std::string expected = wikidb_page_revision(r.h, "Alpha");
+       const std::string text = "conditional " + std::to_string(r.n) + "\n";
+       r.arm();
+       int rc = wikidb_save_page_if(r.h, "Alpha", text.c_str(), "Cy", nullptr, expected.c_str(), 0);
+       r.disarm();
+       r.judge_change(rc);
+       const std::string at_head = git(r.wiki.root, "show HEAD:pages/Alpha.wiki");
+       if (rc == 0 && at_head != text) r.unsound("saved text not committed");
+     }},
+    {"stale save_page_if and its report",
+     [](Round &r) {
+       r.arm();
+       int rc = wikidb_save_page_if(r.h, "Alpha", "stale\n", nullptr, nullptr, r.wiki.c1.c_str(),
+                                    WIKIDB_MERGE);
+       const bool said = wikidb_last_error()[0] != '\0';
+       const char *report = wikidb_conflict_json(r.h);
+       r.disarm();
+       if (rc != WIKIDB_CONFLICT && !(rc == -1 && said))
+         r.unsound(("neither a conflict nor -1 with a message: " + std::to_string(rc)).c_str());
+       if (!report || report[0] != '{') r.unsound("no report");
+     }},
+    {"page_revision, last_commit",
+     [](Round &r) {
+       r.arm();
+       const char *last = wikidb_last_commit(r.h);
+       r.disarm();
+       if (!last) r.unsound("null last commit");
+       r.arm();
+       const char *rev = wikidb_page_revision(r.h, "Alpha");
+       r.disarm();
+       r.judge_text(rev, r.wiki.c2);
+     }},
+    {"rename and batch",
+     [](Round &r) {
+       // Back and forth: each round moves the page from where it is.
+       const auto where = [&] {
+         return git(r.wiki.root, "ls-tree --name-only HEAD pages/Moved.wiki") != "";
+       };
+       const bool was_moved = where();
+       r.arm();
+       int rc = wikidb_rename_page(r.h, was_moved ? "Moved" : "sub/Beta",
+                                   was_moved ? "sub/Beta" : "Moved", nullptr, nullptr);
+       r.disarm();
+       r.judge_change(rc);
+       if (where() != (rc == 0 ? !was_moved : was_moved)) r.unsound("rename reported wrongly");
+       const std::string text = "one " + std::to_string(r.n) + "\n";
+       r.arm();
+       rc = wikidb_begin(r.h);
+       if (rc == 0) rc = wikidb_stage_save(r.h, "One", text.c_str(), nullptr);
+       if (rc == 0) rc = wikidb_stage_delete(r.h, "Alpha", nullptr);
+       if (rc == 0) rc = wikidb_commit(r.h, "Ed", "batch", 0);
+       r.disarm();
+       r.judge_change(rc);
+       if (rc != 0) wikidb_abort(r.h);
+     }},
     {"version, last_error, close",
      [](Round &r) {
        r.arm();

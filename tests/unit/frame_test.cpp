@@ -110,7 +110,7 @@ TEST(ErrorSlot, SaveAndRestoreKeepTheMessage) {
 }
 
 TEST(Version, IsStaticAndStable) {
-  EXPECT_STREQ(wikidb_version(), "1.0.0");
+  EXPECT_STREQ(wikidb_version(), WIKIDB_VERSION_TEXT);
   EXPECT_EQ(wikidb_version(), wikidb_version());
   set_error("kept");
   wikidb_version();
