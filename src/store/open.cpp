@@ -83,5 +83,10 @@ extern "C" WIKIDB_API void wikidb_close(wikidb_handle *h) {
   free(h->diff_buf);
   free(h->list_buf);
   free(h->recent_buf);
+  free(h->history_page_buf);
+  free(h->recent_page_buf);
+  free(h->search_buf);
+  free(h->deleted_buf);
+  free(h->blame_buf);
   free(h);
 }
