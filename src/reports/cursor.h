@@ -15,6 +15,9 @@
 
 enum { CURSOR_HASH_CAP = 65 };
 
+// 2100-01-01 00:00:00 UTC.
+#define DATE_FILTER_END ((int64_t)4102444800)
+
 struct page_cursor {
   bool page;
   char hash[CURSOR_HASH_CAP];  // 40 or 64 lowercase hex digits
@@ -37,7 +40,8 @@ uint32_t query_check(const char *kind, const char *title, const char *author, co
 // A date filter as seconds since 1970 (UTC): "@N" or N (digits), or
 // "YYYY-MM-DD" with an optional time "HH:MM[:SS]" after 'T' or ' ' and an
 // optional zone "Z", "+HH:MM", "+HHMM" or "+HH" (a space may come before
-// it); no zone means UTC. False for anything else or a time before 1970.
+// it); no zone means UTC. False for anything else, or a time before 1970
+// or from 2100 on (git reads no year past 2099).
 bool parse_date_filter(const char *text, int64_t *seconds);
 
 // The form git is given for seconds: "YYYY-MM-DD HH:MM:SS +0000" (git reads

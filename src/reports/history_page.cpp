@@ -170,6 +170,8 @@ static void append_page_entry(strbuf *out, const log_record &r, int64_t size, co
 static bool set_segment_title(const char *root, segment *s, const char *title, size_t len) {
   s->title.len = 0;
   if (strbuf_append(&s->title, title, len) != 0) return false;
+  for (size_t i = 0; i < s->title.len; i++)
+    if (s->title.data[i] == '\\') s->title.data[i] = '/';
   return page_paths(root, s->title.data, &s->path);
 }
 

@@ -146,7 +146,7 @@ bool parse_date_filter(const char *text, int64_t *seconds) {
   if (all_digits) {
     if (strlen(p) > 12) return false;
     *seconds = strtoll(p, nullptr, 10);
-    return true;
+    return *seconds < DATE_FILTER_END;
   }
   if (p != text) return false;
   int y, mo, d, hh = 0, mm = 0, ss = 0;
@@ -177,7 +177,7 @@ bool parse_date_filter(const char *text, int64_t *seconds) {
   if (*p) return false;
   int64_t t = days_from_civil(y, (unsigned)mo, (unsigned)d) * 86400 + hh * 3600 + mm * 60 + ss -
               (int64_t)offset * 60;
-  if (t < 0) return false;
+  if (t < 0 || t >= DATE_FILTER_END) return false;
   *seconds = t;
   return true;
 }

@@ -194,6 +194,11 @@ void for_each_rename(span body, void (*fn)(void *ctx, span old_title, span new_t
     if (!json_string_decode(q, (size_t)(old_end - q), scratch_old) ||
         !json_string_decode(new_start, (size_t)(line_end - new_start), scratch_new))
       continue;
+    // A backslash in a title names a directory, as '/' does.
+    strbuf *both[2] = {scratch_old, scratch_new};
+    for (strbuf *t : both)
+      for (size_t i = 0; i < t->len; i++)
+        if (t->data[i] == '\\') t->data[i] = '/';
     fn(ctx, {scratch_old->data, scratch_old->len}, {scratch_new->data, scratch_new->len});
   }
 }

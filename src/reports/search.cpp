@@ -19,10 +19,10 @@ static const char *const s_c_env[] = {"LC_ALL=C", nullptr};
 
 namespace {
 struct terms {
-  strbuf words[MAX_TERMS];   // as typed
-  strbuf patterns[MAX_TERMS];  // as given to git
-  const char *argv[MAX_TERMS + 1];
-  size_t n;
+  strbuf words[MAX_TERMS] = {};     // as typed
+  strbuf patterns[MAX_TERMS] = {};  // as given to git
+  const char *argv[MAX_TERMS + 1] = {};
+  size_t n = 0;
   ~terms() {
     for (size_t i = 0; i < MAX_TERMS; i++) {
       strbuf_release(&words[i]);
