@@ -13,5 +13,8 @@ int cmd_show(const Parsed &p);
 int cmd_diff(const Parsed &p);
 int cmd_restore(const Parsed &p);
 int cmd_recent(const Parsed &p);
+int cmd_grep(const Parsed &p);
+int cmd_deleted(const Parsed &p);
+int cmd_blame(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

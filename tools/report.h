@@ -18,3 +18,17 @@ const std::string &field(const Row &row, const char *key);
 // Parses an array of strings or of flat objects. Returns false, with *error
 // describing the fault, for any other text.
 bool parse_report(const char *json, std::vector<Row> *rows, std::string *error);
+
+// Any JSON value, for the paged reads' nested objects. Numbers, true, false
+// and null keep their text in str.
+struct JValue {
+  enum Kind { SCALAR, STRING, ARRAY, OBJECT } kind = SCALAR;
+  std::string str;
+  std::vector<JValue> items;
+  std::vector<std::pair<std::string, JValue>> members;
+  // The member of that name, or an empty scalar.
+  const JValue &operator[](const char *key) const;
+  bool is_null() const { return kind == SCALAR && str == "null"; }
+};
+
+bool parse_json_value(const char *json, JValue *value, std::string *error);
