@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   while (next_grep_hit(&p, end, &hit)) {
     FUZZ_CHECK(hit.line >= 0 && hit.column >= 0);
     FUZZ_CHECK(hit.text.p >= text && hit.text.p + hit.text.n <= end);
+    const size_t before = out.len;
     if (pages) strbuf_append(&out, ",", 1);
-    size_t before = out.len;
     if (append_hit_json(&out, &scratch, hit, 64)) {
       pages++;
     } else {
