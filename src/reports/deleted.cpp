@@ -147,7 +147,7 @@ extern "C" WIKIDB_API const char *wikidb_deleted_pages_json(wikidb_handle *h) {
     now[n_now++] = f;
   }
   if (n_now) qsort(now, n_now, sizeof *now, compare_spans);
-  log_records recs;
+  log_records recs = {};
   if (parse_log_z(log.out, log.out_len, &recs)) deleted_json(recs, now, n_now, &json);
   log_records_release(&recs);
   free(now);

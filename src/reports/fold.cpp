@@ -118,7 +118,7 @@ bool fold_text(const char *p, size_t n, strbuf *out) {
   strbuf_append(out, "", 0);
   size_t i = 0;
   while (i < n) {
-    uint32_t cp, v[4];
+    uint32_t cp, v[4] = {};
     size_t len = utf8_next(p + i, n - i, &cp);
     if (cp == 0xFFFFFFFF) {
       strbuf_append(out, p + i, len);
@@ -137,7 +137,7 @@ bool fold_text(const char *p, size_t n, strbuf *out) {
 bool needs_pattern(const char *term) {
   size_t n = strlen(term), i = 0;
   while (i < n) {
-    uint32_t cp, v[4];
+    uint32_t cp, v[4] = {};
     size_t len = utf8_next(term + i, n - i, &cp);
     if (cp != 0xFFFFFFFF && cp >= 0x80 && case_variants(cp, v) > 1) return true;
     i += len;
@@ -150,7 +150,7 @@ bool term_pattern(const char *term, strbuf *out) {
   strbuf_append(out, "", 0);
   size_t n = strlen(term), i = 0;
   while (i < n) {
-    uint32_t cp, v[4];
+    uint32_t cp, v[4] = {};
     size_t len = utf8_next(term + i, n - i, &cp);
     size_t k = cp != 0xFFFFFFFF && cp >= 0x80 ? case_variants(cp, v) : 1;
     if (k > 1) {

@@ -79,6 +79,7 @@ static bool run_log(const char *root, const segment &s, const query &q, long cou
                       whole ? nullptr : s.path.repo};
   if (git_log_page(root, &lq, res) != 0) return false;
   if (!parse_log_z(res->out, res->out_len, recs)) {
+    log_records_release(recs);
     set_error("Out of memory");
     return false;
   }
@@ -105,7 +106,7 @@ static bool find_boundary(const char *root, const segment &s, char boundary[CURS
   whole.skip = 0;
   query none = {};
   git_output res;
-  log_records recs;
+  log_records recs = {};
   // Every commit of the segment's path is walked, but only its messages are
   // looked at, and only until the first rename.
   if (!run_log(root, whole, none, 1000000000L, false, false, nullptr, &res, &recs)) {
@@ -123,7 +124,8 @@ static bool find_boundary(const char *root, const segment &s, char boundary[CURS
   return true;
 }
 
-static void sizes_of(const char *root, const log_record *recs, size_t n, const char *path,
+// Fills sizes; false with a message when git could not answer.
+static bool sizes_of(const char *root, const log_record *recs, size_t n, const char *path,
                      int64_t *sizes) {
   strbuf input = {};
   for (size_t i = 0; i < n; i++) {
@@ -135,22 +137,24 @@ static void sizes_of(const char *root, const log_record *recs, size_t n, const c
   // The answers come back in order: a number, or "NAME missing" for a
   // commit that removed the page.
   char *out = nullptr;
-  char saved[WIKIDB_ERROR_CAP];
-  save_error(saved);
+  bool ok = n == 0;
   if (n && input.data && git_cat_file_sizes(root, input.data, input.len, &out) == 0) {
     log_entry *entries = static_cast<log_entry *>(calloc(n, sizeof *entries));
     if (entries) {
       for (size_t i = 0; i < n; i++) entries[i].hash = recs[i].hash;
-      if (!parse_batch_sizes(out, entries, n, path, sizes))
-        for (size_t i = 0; i < n; i++) sizes[i] = 0;
+      ok = parse_batch_sizes(out, entries, n, path, sizes);
+      if (!ok) set_error("Unexpected output from git cat-file");
       free(entries);
     } else {
       note_out_of_memory();
+      set_error("Out of memory");
     }
+  } else if (n && !input.data) {
+    set_error("Out of memory");
   }
-  restore_error(saved);
   free(out);
   strbuf_release(&input);
+  return ok;
 }
 
 static void append_page_entry(strbuf *out, const log_record &r, int64_t size, const strbuf &title,
@@ -209,7 +213,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     }
     const long want = limit - count + 1;
     git_output res;
-    log_records recs;
+    log_records recs = {};
     if (!run_log(root, *s, q, want, false, filtered, bounded ? boundary : nullptr, &res, &recs)) {
       git_output_release(&res);
       ok = false;
@@ -249,8 +253,12 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     if (follow && filtered && bounded && !has_next && take == recs.n && !switch_segment)
       switch_segment = true;
     int64_t *sizes = take ? static_cast<int64_t *>(calloc(take, sizeof *sizes)) : nullptr;
-    if (take && !sizes) note_out_of_memory();
-    if (sizes) sizes_of(root, recs.recs, take, s->path.repo, sizes);
+    if (take && !sizes) {
+      note_out_of_memory();
+      ok = false;
+    } else if (!sizes_of(root, recs.recs, take, s->path.repo, sizes)) {
+      ok = false;
+    }
     for (size_t i = 0; i < take; i++) {
       if (count) strbuf_append_str(json, ",");
       bool last_rename = rename_in_page && i + 1 == take;
@@ -272,7 +280,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     }
     log_records_release(&recs);
     git_output_release(&res);
-    if (has_next || (ended && !switch_segment)) break;
+    if (!ok || has_next || (ended && !switch_segment)) break;
     if (!switch_segment) break;
     // The old title's history, from the rename commit's parents.
     memcpy(s->start, from, sizeof s->start);
@@ -296,7 +304,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     // Is there such a page at all?
     segment probe = *s;
     git_output res;
-    log_records recs;
+    log_records recs = {};
     query none = {};
     bool any = run_log(root, probe, none, 1, false, false, nullptr, &res, &recs) && recs.n > 0;
     log_records_release(&recs);
@@ -317,7 +325,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
 static bool wiki_history(const char *root, segment *s, const query &q, int limit, uint32_t check,
                          strbuf *json) {
   git_output res;
-  log_records recs;
+  log_records recs = {};
   if (!run_log(root, *s, q, limit + 1, true, true, nullptr, &res, &recs)) {
     git_output_release(&res);
     return false;

@@ -526,8 +526,11 @@ void format_iso_date(int64_t unix_time, span tz, char out[40]) {
   int64_t y;
   unsigned m, d;
   civil_from_days(days, &y, &m, &d);
-  snprintf(out, 40, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d %s", y, m, d, (int)(secs / 3600),
+  // The year is bounded by the clamp above; the text always fits.
+  char text[96];
+  snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d %s", (int)y, m, d, (int)(secs / 3600),
            (int)(secs / 60 % 60), (int)(secs % 60), zone);
+  snprintf(out, 40, "%s", text);
 }
 
 void append_blame_line(strbuf *out, const blame_result &b, const blame_line &l, long line_no,

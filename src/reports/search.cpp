@@ -47,7 +47,10 @@ static bool split_terms(const char *query, terms *t) {
       set_error("Too many search words (at most %d)", MAX_TERMS);
       return false;
     }
-    strbuf_append(&t->words[t->n], start, (size_t)(p - start));
+    if (strbuf_append(&t->words[t->n], start, (size_t)(p - start)) != 0) {
+      set_error("Out of memory");
+      return false;
+    }
     t->n++;
   }
   if (t->n == 0) {
