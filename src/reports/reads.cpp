@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "frame/error.h"
+#include "git/commit_graph.h"
 #include "git/invocations.h"
 #include "reports/parse_log.h"
 
@@ -37,7 +38,8 @@ bool head_commit(const char *root, char hash[65]) {
   int rc = git_resolve_commit(root, "HEAD", &res);
   // rev-parse --verify --quiet says nothing and exits 1 when HEAD names no
   // commit yet; any other failure is git's.
-  bool ok = rc == 0 ? take_hash(res, hash) : rc == 1 && !res.err;
+  bool ok = rc == 0 ? take_hash(res, hash)
+                    : rc == 1 && !res.err && !res.out && !head_has_commits(root);
   if (ok) {
     if (rc != 0) clear_error();
   } else if (rc == 0) {
@@ -51,7 +53,7 @@ bool resolve_revision(const char *root, const char *rev, char hash[65]) {
   git_output res;
   int rc = git_resolve_commit(root, rev, &res);
   bool ok = rc == 0 && take_hash(res, hash);
-  if (!ok && rc != -1 && (rc == 1 || rc == 0)) set_error("Unknown revision: %s", rev);
+  if (!ok && (rc == 0 || (rc == 1 && !res.err && !res.out))) set_error("Unknown revision: %s", rev);
   git_output_release(&res);
   return ok;
 }
