@@ -530,7 +530,10 @@ void format_iso_date(int64_t unix_time, span tz, char out[40]) {
   char text[96];
   snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d %s", (int)y, m, d, (int)(secs / 3600),
            (int)(secs / 60 % 60), (int)(secs % 60), zone);
-  snprintf(out, 40, "%s", text);
+  size_t n = strlen(text);
+  if (n > 39) n = 39;
+  memcpy(out, text, n);
+  out[n] = '\0';
 }
 
 void append_blame_line(strbuf *out, const blame_result &b, const blame_line &l, long line_no,
