@@ -384,6 +384,17 @@ TEST_F(Reads, SearchLimitSaysTruncated) {
   EXPECT_LE(r["hits"][0]["text"].get<std::string>().size(), 500u);
 }
 
+TEST_F(Reads, SearchReadsNoFileThroughASymbolicLink) {
+  testutil::TempDir outside;
+  testutil::write_file(outside / "secret.txt", "secretword\n");
+  save("Plain", "nothing here\n");
+  testutil::sh("ln -s " + testutil::shq(outside / "secret.txt") + " " + testutil::shq(page_file("Link.wiki")));
+  git_argv(root_, {"add", "pages/Link.wiki"});
+  commit_by_hand("A link");
+  EXPECT_EQ(search("secretword")["hits"].size(), 0u);
+  EXPECT_EQ(search("secret.txt")["hits"].size(), 0u);
+}
+
 TEST_F(Reads, DeletedPagesCanBeRestored) {
   EXPECT_STREQ(wikidb_deleted_pages_json(h_), "[]");
   save("Gone", "last text\n");
