@@ -431,8 +431,11 @@ WIKIDB_API const char *wikidb_get_recent_changes_json(wikidb_handle *handle, int
  *         returned for the same title, author, since, until and flags. The
  *         cursor pins the commit the first page started from, so commits
  *         made meanwhile neither shift nor repeat entries, and it counts
- *         commits of git's own walk, so merges lose none. It is plain ASCII
- *         (letters, digits, '.') and safe in a URL.
+ *         commits of git's own walk, so merges lose none. Where the history
+ *         is a single line (no merge still to come), it also names the
+ *         commit the walk goes on from, and a later page costs what the
+ *         first does; otherwise git skips the entries already shown. It is plain ASCII
+ *         (letters, digits, '.', '-') and safe in a URL.
  * limit:  entries per page; 0 or negative means 50, at most 10000.
  * author: NULL or "" for all; else only commits whose author "Name <mail>"
  *         holds this text, in any ASCII letter case (a literal text, not a

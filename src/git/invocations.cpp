@@ -300,6 +300,7 @@ int git_log_page(const char *root, const git_log_query *q, git_output *res) {
   }
   if (q->since && *q->since) a.add_joined("--since=", q->since);
   if (q->until && *q->until) a.add_joined("--until=", q->until);
+  if (q->rewrite_parents) a.add("--parents");
   if (!q->path) {
     a.add("--name-status");
     a.add("--find-renames");
@@ -356,6 +357,11 @@ int git_log_deletions(const char *root, const char *tip, git_output *res) {
   const char *args[] = {"log", "-z", WIKIDB_LOG_Z_FORMAT, "--date=iso", "--name-status",
                         "--no-renames", "--diff-filter=D", "--end-of-options", tip, "--",
                         "pages/", nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_commit_parents(const char *root, const char *commit, git_output *res) {
+  const char *args[] = {"rev-list", "--parents", "--no-walk", "--end-of-options", commit, nullptr};
   return run_split(root, args, nullptr, res);
 }
 

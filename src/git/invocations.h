@@ -90,6 +90,9 @@ struct git_log_query {
   const char *since;
   const char *until;
   const char *path;
+  // Parents as the path-limited history sees them (--parents), so that the
+  // caller can tell where the walk goes on.
+  bool rewrite_parents;
 };
 int git_log_page(const char *root, const git_log_query *q, git_output *res);
 
@@ -116,6 +119,8 @@ int git_grep(const char *root, const git_grep_query *q, git_output *res);
 
 // Every commit that removed a page file, newest first, with its changes.
 int git_log_deletions(const char *root, const char *tip, git_output *res);
+// The parents of a commit, one hash a line.
+int git_commit_parents(const char *root, const char *commit, git_output *res);
 // The page files of a commit's tree, NUL-separated.
 int git_ls_tree_pages(const char *root, const char *commit, git_output *res);
 // git blame --porcelain of path at commit.

@@ -1,11 +1,14 @@
 // The opaque cursor of the paged histories, and the filter values they
 // take. Plain functions, tested and fuzzed apart from git.
 //
-// A cursor reads "w1.HASH.P.SKIP.CHECK" for the whole wiki and
-// "p1.HASH.P.SKIP.CHECK.HEXTITLE" for a page: the walk restarts from HASH
-// (from its parents when P is 1), skips SKIP commits of it, and for a page
-// follows the path of HEXTITLE (the title, hex-encoded, after the renames
-// crossed so far). CHECK ties the cursor to the query that made it.
+// A cursor reads "w1.HASH.P.SKIP.CHECK.NEXT" for the whole wiki and
+// "p1.HASH.P.SKIP.CHECK.NEXT.HEXTITLE" for a page: the walk restarts from
+// HASH (from its parents when P is 1) and skips SKIP commits of it, and for
+// a page follows the path of HEXTITLE (the title, hex-encoded, after the
+// renames crossed so far). NEXT is "-", or the one commit the walk goes on
+// from when every commit still to come descends from it alone: the walk
+// then starts there instead of skipping. CHECK ties the cursor to the
+// query that made it.
 #pragma once
 
 #include <stddef.h>
@@ -24,6 +27,7 @@ struct page_cursor {
   bool parents;
   long skip;
   uint32_t check;
+  char next[CURSOR_HASH_CAP];  // "" for none
   strbuf title;  // page cursors: the current segment's title
 };
 

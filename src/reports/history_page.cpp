@@ -26,6 +26,9 @@ struct segment {
   char start[CURSOR_HASH_CAP];
   bool parents;
   long skip;
+  // The commit the walk goes on from, when known (see cursor.h): the walk
+  // then starts there, and skip only counts.
+  char next[CURSOR_HASH_CAP];
   strbuf title;
   page_path path;
 };
@@ -68,15 +71,16 @@ static int page_limit(int limit) { return limit <= 0 ? DEFAULT_PAGE : limit > MA
 static bool run_log(const char *root, const segment &s, const query &q, long count, bool whole,
                     bool filtered, const char *stop, git_output *res, log_records *recs) {
   char start[CURSOR_HASH_CAP + 3], exclude[CURSOR_HASH_CAP + 4];
-  snprintf(start, sizeof start, "%s%s", s.start, s.parents ? "^@" : "");
+  const bool resume = s.next[0] && !filtered;
+  snprintf(start, sizeof start, "%s%s", resume ? s.next : s.start, !resume && s.parents ? "^@" : "");
   const char *starts[3] = {start, nullptr, nullptr};
   if (stop) {
     snprintf(exclude, sizeof exclude, "^%s^@", stop);
     starts[1] = exclude;
   }
-  git_log_query lq = {starts, s.skip, count, filtered ? q.author : nullptr,
+  git_log_query lq = {starts, resume ? 0 : s.skip, count, filtered ? q.author : nullptr,
                       filtered ? q.since : nullptr, filtered ? q.until : nullptr,
-                      whole ? nullptr : s.path.repo};
+                      whole ? nullptr : s.path.repo, !filtered};
   if (git_log_page(root, &lq, res) != 0) return false;
   if (!parse_log_z(res->out, res->out_len, recs)) {
     log_records_release(recs);
@@ -90,7 +94,7 @@ static bool run_log(const char *root, const segment &s, const query &q, long cou
 // old_title and returns true when record r is one.
 static bool rename_of(const char *root, const log_record &r, const segment &s, strbuf *old_title) {
   if (!find_rename_to(r.body, s.title.data, s.title.len, old_title)) return false;
-  if (r.hash.n >= CURSOR_HASH_CAP || r.parents.n == 0) return false;
+  if (r.hash.n >= CURSOR_HASH_CAP) return false;
   char hash[CURSOR_HASH_CAP];
   memcpy(hash, r.hash.p, r.hash.n);
   hash[r.hash.n] = '\0';
@@ -157,6 +161,45 @@ static bool sizes_of(const char *root, const log_record *recs, size_t n, const c
   return ok;
 }
 
+// Where an unfiltered walk goes on after the records it printed (with
+// their parents in the path's own history): when exactly one commit is
+// still pending, every later record descends from it alone and a walk from
+// it gives them in the same order. Empty when there is no such commit (or
+// the walk began mid-way, its earlier records unknown).
+static void next_commit(const segment &s, bool filtered, const log_record *recs, size_t take,
+                        char out[CURSOR_HASH_CAP]) {
+  out[0] = '\0';
+  // A walk that began mid-way, or from several commits, gives no answer.
+  if (filtered || (!s.next[0] && (s.skip != 0 || s.parents)) || take == 0) return;
+  enum { PENDING_CAP = 8 };
+  span pending[PENDING_CAP];
+  size_t n = 0;
+  if (s.next[0]) pending[n++] = {s.next, strlen(s.next)};
+  for (size_t i = 0; i < take; i++) {
+    const span h = recs[i].hash;
+    for (size_t k = 0; k < n; k++)
+      if (pending[k].n == h.n && memcmp(pending[k].p, h.p, h.n) == 0) pending[k--] = pending[--n];
+    const char *p = recs[i].parents.p, *end = p + recs[i].parents.n;
+    while (p < end) {
+      const char *sp = static_cast<const char *>(memchr(p, ' ', (size_t)(end - p)));
+      span parent = {p, (size_t)((sp ? sp : end) - p)};
+      p = sp ? sp + 1 : end;
+      if (parent.n == 0) continue;
+      bool known = false;
+      for (size_t k = 0; k < n && !known; k++)
+        known = pending[k].n == parent.n && memcmp(pending[k].p, parent.p, parent.n) == 0;
+      for (size_t j = 0; j <= i && !known; j++)
+        known = recs[j].hash.n == parent.n && memcmp(recs[j].hash.p, parent.p, parent.n) == 0;
+      if (known) continue;
+      if (n == PENDING_CAP) return;
+      pending[n++] = parent;
+    }
+  }
+  if (n != 1 || pending[0].n >= CURSOR_HASH_CAP) return;
+  memcpy(out, pending[0].p, pending[0].n);
+  out[pending[0].n] = '\0';
+}
+
 static void append_page_entry(strbuf *out, const log_record &r, int64_t size, const strbuf &title,
                               const strbuf *renamed_from) {
   append_entry_head(out, r);
@@ -169,6 +212,30 @@ static void append_page_entry(strbuf *out, const log_record &r, int64_t size, co
     strbuf_append_json_bytes(out, renamed_from->data, renamed_from->len);
   }
   strbuf_append_str(out, "}");
+}
+
+// Replaces "the parents of start" by its one parent, when it has exactly one.
+static void only_parent(const char *root, segment *s) {
+  git_output res;
+  char saved[WIKIDB_ERROR_CAP];
+  save_error(saved);
+  if (git_commit_parents(root, s->start, &res) == 0) {
+    // "COMMIT PARENT\n"
+    const char *p = res.out;
+    size_t n = res.out_len;
+    while (n && (p[n - 1] == '\n' || p[n - 1] == '\r')) n--;
+    const char *sp = p ? static_cast<const char *>(memchr(p, ' ', n)) : nullptr;
+    if (sp && !memchr(sp + 1, ' ', (size_t)(p + n - sp - 1))) {
+      size_t len = (size_t)(p + n - sp - 1);
+      if (len == 40 || len == 64) {
+        memcpy(s->start, sp + 1, len);
+        s->start[len] = '\0';
+        s->parents = false;
+      }
+    }
+  }
+  git_output_release(&res);
+  restore_error(saved);
 }
 
 static bool set_segment_title(const char *root, segment *s, const char *title, size_t len) {
@@ -231,6 +298,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
         memcpy(next.hash, s->start, sizeof next.hash);
         next.parents = s->parents;
         next.skip = s->skip + (long)take;
+        next_commit(*s, filtered, recs.recs, take, next.next);
         break;
       }
       const log_record &r = recs.recs[take];
@@ -282,10 +350,13 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     git_output_release(&res);
     if (!ok || has_next || (ended && !switch_segment)) break;
     if (!switch_segment) break;
-    // The old title's history, from the rename commit's parents.
+    // The old title's history, from the rename commit's parents: from its
+    // one parent itself when it has one, so that later pages can resume.
     memcpy(s->start, from, sizeof s->start);
     s->parents = true;
     s->skip = 0;
+    s->next[0] = '\0';
+    only_parent(root, s);
     if (!set_segment_title(root, s, old_title.data, old_title.len)) break;
     if (count == limit) {
       // Whether anything remains is left to the next call: an empty last
@@ -293,7 +364,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
       has_next = true;
       next.page = true;
       memcpy(next.hash, s->start, sizeof next.hash);
-      next.parents = true;
+      next.parents = s->parents;
       next.skip = 0;
       break;
     }
@@ -326,7 +397,8 @@ static bool wiki_history(const char *root, segment *s, const query &q, int limit
                          strbuf *json) {
   git_output res;
   log_records recs = {};
-  if (!run_log(root, *s, q, limit + 1, true, true, nullptr, &res, &recs)) {
+  const bool filtered = q.author || q.since || q.until;
+  if (!run_log(root, *s, q, limit + 1, true, filtered, nullptr, &res, &recs)) {
     git_output_release(&res);
     return false;
   }
@@ -339,6 +411,7 @@ static bool wiki_history(const char *root, segment *s, const query &q, int limit
     next.parents = s->parents;
     next.skip = s->skip + limit;
     next.check = check;
+    next_commit(*s, filtered, recs.recs, take, next.next);
   }
   append_next(json, recs.n > (size_t)limit ? &next : nullptr);
   log_records_release(&recs);
@@ -372,6 +445,7 @@ static const char *history_read(wikidb_handle *h, char **slot, const char *kind,
       memcpy(s.start, c.hash, sizeof s.start);
       s.parents = c.parents;
       s.skip = c.skip;
+      memcpy(s.next, c.next, sizeof s.next);
       valid = whole || set_segment_title(h->root, &s, c.title.data, c.title.len);
     }
     strbuf_release(&c.title);

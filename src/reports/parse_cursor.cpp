@@ -14,6 +14,8 @@ bool cursor_format(const page_cursor *c, strbuf *out) {
   int n = snprintf(head, sizeof head, "%s.%s.%d.%ld.%08" PRIx32, c->page ? "p1" : "w1", c->hash,
                    c->parents ? 1 : 0, c->skip, c->check);
   if (n < 0 || (size_t)n >= sizeof head || strbuf_append(out, head, (size_t)n) != 0) return false;
+  if (strbuf_append(out, ".", 1) != 0 || strbuf_append_str(out, c->next[0] ? c->next : "-") != 0)
+    return false;
   if (!c->page) return true;
   if (strbuf_append(out, ".", 1) != 0) return false;
   for (size_t i = 0; i < c->title.len; i++) {
@@ -76,6 +78,18 @@ bool cursor_parse(const char *text, page_cursor *c) {
   }
   c->check = check;
   p += 8;
+  if (*p++ != '.') return false;
+  n = field_len(p);
+  if (n == 1 && p[0] == '-') {
+    c->next[0] = '\0';
+  } else {
+    if (n != 40 && n != 64) return false;
+    for (size_t i = 0; i < n; i++)
+      if (hex_value(p[i]) < 0) return false;
+    memcpy(c->next, p, n);
+    c->next[n] = '\0';
+  }
+  p += n;
   if (!c->page) return *p == '\0';
   if (*p++ != '.') return false;
   n = strlen(p);

@@ -138,8 +138,8 @@ g log -z "$zfmt" --date=iso --name-status --find-renames -- pages/ >"$out/log_z/
 g log -z "$zfmt" --date=iso -- pages/Home.wiki >"$out/log_z/home"
 g log -z "$zfmt" --date=iso --name-status --no-renames --diff-filter=D -- pages/ >"$out/log_z/deleted"
 head=$(g rev-parse HEAD)
-printf 'p1.%s.0.50.0badf00d.486f6d65' "$head" >"$out/cursor/page"
-printf 'w1.%s.1.0.12345678' "$head" >"$out/cursor/wiki"
+printf 'p1.%s.0.50.0badf00d.%s.486f6d65' "$head" "$head" >"$out/cursor/page"
+printf 'w1.%s.1.0.12345678.-' "$head" >"$out/cursor/wiki"
 printf '2026-03-01T10:00:00+01:00' >"$out/cursor/date-zone"
 printf '2024-02-29' >"$out/cursor/date-leap"
 printf '@1767312000' >"$out/cursor/date-unix"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -268,9 +269,9 @@ TEST_F(Reads, FailuresAreErrorsNotContent) {
   EXPECT_EQ(wikidb_recent_page_json(h_, cursor.c_str(), 1, nullptr, nullptr), nullptr);
   EXPECT_STREQ(wikidb_last_error(), "Invalid cursor");
   // A cursor whose commit is gone: git's failure, not an empty page.
-  std::string gone = cursor;
-  size_t dot = gone.find('.') + 1;
-  gone.replace(dot, 40, std::string(40, 'a'));
+  // Every commit it names replaced by one that does not exist.
+  std::string gone = std::regex_replace(cursor, std::regex("[0-9a-f]{40}"), std::string(40, 'a'));
+  ASSERT_NE(gone, cursor);
   // Its check still matches the query, so git is asked and fails.
   EXPECT_EQ(wikidb_history_page_json(h_, "P", gone.c_str(), 1, nullptr, nullptr, nullptr, WIKIDB_FOLLOW), nullptr);
   EXPECT_NE(std::string(wikidb_last_error()).find("git command failed"), std::string::npos)

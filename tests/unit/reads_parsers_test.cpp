@@ -107,7 +107,7 @@ TEST(Cursor, RoundTripAndRefusals) {
   strbuf text = {};
   ASSERT_TRUE(cursor_format(&c, &text));
   std::string t(text.data, text.len);
-  for (char ch : t) EXPECT_TRUE(isalnum((unsigned char)ch) || ch == '.') << t;
+  for (char ch : t) EXPECT_TRUE(isalnum((unsigned char)ch) || ch == '.' || ch == '-') << t;
   page_cursor d = {};
   ASSERT_TRUE(cursor_parse(t.c_str(), &d));
   EXPECT_TRUE(d.page && d.parents);
@@ -115,10 +115,17 @@ TEST(Cursor, RoundTripAndRefusals) {
   EXPECT_EQ(d.check, 0xdeadbeefu);
   EXPECT_EQ(std::string(d.hash), std::string(40, 'a'));
   EXPECT_EQ(std::string(d.title.data, d.title.len), "Dir/T\xc3\xa9 .x");
-  std::string w = "w1." + std::string(64, 'f') + ".0.7.0000000a";
+  EXPECT_STREQ(d.next, "");
+  memcpy(c.next, std::string(40, 'b').c_str(), 41);
+  ASSERT_TRUE(cursor_format(&c, &text));
+  ASSERT_TRUE(cursor_parse(text.data, &d));
+  EXPECT_EQ(std::string(d.next), std::string(40, 'b'));
+  std::string w = "w1." + std::string(64, 'f') + ".0.7.0000000a.-";
   EXPECT_TRUE(cursor_parse(w.c_str(), &d));
   EXPECT_FALSE(d.page);
-  for (std::string bad : {t + "0", t.substr(0, t.size() - 1), "w1." + std::string(40, 'A') + ".0.1.00000000",
+  for (std::string bad : {t + "0", t.substr(0, t.size() - 1), "w1." + std::string(40, 'A') + ".0.1.00000000.-",
+                          "w1." + std::string(40, 'a') + ".0.1.00000000", "w1." + std::string(40, 'a') + ".0.1.00000000.x",
+                          "w1." + std::string(40, 'a') + ".0.1.00000000." + std::string(39, 'a'),
                           "w1." + std::string(39, 'a') + ".0.1.00000000", w + ".61",
                           "w1." + std::string(40, 'a') + ".2.1.00000000", "w1." + std::string(40, 'a') + ".0.01.00000000",
                           "w1." + std::string(40, 'a') + ".0.-1.00000000", "p1." + std::string(40, 'a') + ".0.1.00000000.",
