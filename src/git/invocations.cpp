@@ -304,6 +304,12 @@ int git_log_page(const char *root, const git_log_query *q, git_output *res) {
   if (!q->path) {
     a.add("--name-status");
     a.add("--find-renames");
+  } else {
+    // The page's object in each commit: its size is then read without
+    // looking the path up again in the commit's tree.
+    a.add("--raw");
+    a.add("--no-abbrev");
+    a.add("--no-renames");
   }
   a.add("--end-of-options");
   for (const char *const *s = q->starts; *s; s++) a.add(*s);

@@ -128,34 +128,64 @@ static bool find_boundary(const char *root, const segment &s, char boundary[CURS
   return true;
 }
 
-// Fills sizes; false with a message when git could not answer.
-static bool sizes_of(const char *root, const log_record *recs, size_t n, const char *path,
+// The size of each record's page, read by object: the page's object in
+// the commit comes with the log (--raw); a commit that removed the page
+// has none and size 0. Falls back to asking by "COMMIT:PATH" when the log
+// named no object. False with a message when git could not answer.
+static bool sizes_of(const char *root, const log_records &all, size_t n, const char *path,
                      int64_t *sizes) {
   strbuf input = {};
   for (size_t i = 0; i < n; i++) {
-    sizes[i] = 0;
-    strbuf_append(&input, recs[i].hash.p, recs[i].hash.n);
-    strbuf_append(&input, ":", 1);
-    strbuf_append(&input, path, strlen(path) + 1);
-  }
-  // The answers come back in order: a number, or "NAME missing" for a
-  // commit that removed the page.
-  char *out = nullptr;
-  bool ok = n == 0;
-  if (n && input.data && git_cat_file_sizes(root, input.data, input.len, &out) == 0) {
-    log_entry *entries = static_cast<log_entry *>(calloc(n, sizeof *entries));
-    if (entries) {
-      for (size_t i = 0; i < n; i++) entries[i].hash = recs[i].hash;
-      ok = parse_batch_sizes(out, entries, n, path, sizes);
-      if (!ok) set_error("Unexpected output from git cat-file");
-      free(entries);
-    } else {
-      note_out_of_memory();
-      set_error("Out of memory");
+    sizes[i] = -1;
+    const log_record &r = all.recs[i];
+    span blob = {nullptr, 0};
+    for (size_t c = 0; c < r.n_changes; c++)
+      if (all.changes[r.first_change + c].blob.n) blob = all.changes[r.first_change + c].blob;
+    bool zero = blob.n > 0;
+    for (size_t k = 0; k < blob.n && zero; k++) zero = blob.p[k] == '0';
+    if (zero) {
+      sizes[i] = 0;
+      continue;
     }
-  } else if (n && !input.data) {
-    set_error("Out of memory");
+    if (blob.n) {
+      strbuf_append(&input, blob.p, blob.n);
+    } else {
+      strbuf_append(&input, r.hash.p, r.hash.n);
+      strbuf_append(&input, ":", 1);
+      strbuf_append(&input, path, strlen(path));
+    }
+    strbuf_append(&input, "", 1);
   }
+  char *out = nullptr;
+  bool ok = true;
+  if (input.len && git_cat_file_sizes(root, input.data, input.len, &out) == 0) {
+    // One line per question, in order: the size, or "NAME missing".
+    const char *p = out ? out : "";
+    for (size_t i = 0; i < n && ok; i++) {
+      if (sizes[i] >= 0) continue;
+      const char *digits = p;
+      while (*p >= '0' && *p <= '9') p++;
+      if (p > digits && *p == '\n') {
+        sizes[i] = parse_size(digits);
+        p++;
+        continue;
+      }
+      // A page missing where the log found it: say so rather than guess.
+      const char *lf = strchr(p, '\n');
+      if (lf && lf - p > 8 && memcmp(lf - 8, " missing", 8) == 0) {
+        sizes[i] = 0;
+        p = lf + 1;
+        continue;
+      }
+      ok = false;
+      set_error("Unexpected output from git cat-file");
+    }
+  } else if (input.len) {
+    ok = false;
+    if (!input.data) set_error("Out of memory");
+  }
+  for (size_t i = 0; i < n; i++)
+    if (sizes[i] < 0) sizes[i] = 0;
   free(out);
   strbuf_release(&input);
   return ok;
@@ -324,7 +354,7 @@ static bool page_history(const char *root, segment *s, const query &q, bool filt
     if (take && !sizes) {
       note_out_of_memory();
       ok = false;
-    } else if (!sizes_of(root, recs.recs, take, s->path.repo, sizes)) {
+    } else if (!sizes_of(root, recs, take, s->path.repo, sizes)) {
       ok = false;
     }
     for (size_t i = 0; i < take; i++) {

@@ -58,8 +58,23 @@ bool parse_log_z(const char *text, size_t len, log_records *out) {
       span status;
       if (!next_z_field(&p, end, &status)) break;
       while (status.n && (status.p[0] == '\n' || status.p[0] == '\r')) status = {status.p + 1, status.n - 1};
+      span blob = {nullptr, 0};
+      if (status.n && status.p[0] == ':') {
+        // ":MODE MODE OLD NEW STATUS[SCORE]": the fourth word is the new object.
+        const char *q = status.p, *end_field = status.p + status.n;
+        int word = 0;
+        const char *w = q;
+        for (; q <= end_field; q++) {
+          if (q < end_field && *q != ' ') continue;
+          if (word == 3) blob = {w, (size_t)(q - w)};
+          if (word == 4) status = {w, (size_t)(q - w)};
+          word++;
+          w = q + 1;
+        }
+        if (word < 5) continue;
+      }
       if (status.n == 0 || !is_status_letter(status.p[0])) continue;
-      log_change c = {status.p[0], {nullptr, 0}, {nullptr, 0}};
+      log_change c = {status.p[0], {nullptr, 0}, {nullptr, 0}, blob};
       span first;
       if (!next_z_field(&p, end, &first)) break;
       if (c.status == 'R' || c.status == 'C') {

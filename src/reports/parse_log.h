@@ -16,11 +16,13 @@
 struct log_change {
   char status;
   span path, old_path;
+  span blob;  // with --raw: the object the path has after the commit
 };
 
 // One commit of "log -z" in the library's format: each record is
 // "\x01" HASH \0 PARENTS \0 AUTHOR \0 EMAIL \0 DATE \0 UNIXTIME \0 SUBJECT \0
-// BODY \0, then with --name-status "\n"? STATUS \0 PATH \0 [NEWPATH \0] ...
+// BODY \0, then with --name-status "\n"? STATUS \0 PATH \0 [NEWPATH \0] ...,
+// or with --raw ":MODE MODE OLD NEW STATUS" \0 PATH \0 [NEWPATH \0] ...
 struct log_record {
   span hash, parents, author, email, date, time, subject, body;
   size_t first_change, n_changes;  // into log_records::changes

@@ -67,6 +67,26 @@ TEST(LogZ, RecordsAndTheirChanges) {
   log_records_release(&r);
 }
 
+TEST(LogZ, RawChangesNameTheObject) {
+  const std::string blob(40, 'b'), zero(40, '0');
+  std::string text = record("aa", "", "\n:100644 100644 " + std::string(40, 'a') + " " + blob + " M" +
+                                          std::string(1, '\0') + "pages/A.wiki" + std::string(1, '\0')) +
+                     record("bb", "", "\n:100644 000000 " + blob + " " + zero + " D" + std::string(1, '\0') +
+                                          "pages/A.wiki" + std::string(1, '\0')) +
+                     record("cc", "", ":100644 short M" + std::string(1, '\0') + "pages/A.wiki" + std::string(1, '\0'));
+  log_records r;
+  ASSERT_TRUE(parse_log_z(text.data(), text.size(), &r));
+  ASSERT_EQ(r.n, 3u);
+  ASSERT_EQ(r.recs[0].n_changes, 1u);
+  EXPECT_EQ(r.changes[0].status, 'M');
+  EXPECT_EQ(S(r.changes[0].blob), blob);
+  EXPECT_EQ(S(r.changes[0].path), "pages/A.wiki");
+  EXPECT_EQ(r.changes[1].status, 'D');
+  EXPECT_EQ(S(r.changes[1].blob), zero);
+  EXPECT_EQ(r.recs[2].n_changes, 0u);  // too few words: not a change
+  log_records_release(&r);
+}
+
 TEST(LogZ, RecordedRenamesPairADeletionWithAnAddition) {
   std::string body = "Rename\n\nWikidb-Rename: \"Old \\\"q\\\" \\u00e9\" -> \"New\"\nWikidb-Rename: bad";
   std::string text = record("aa", body, z({"A", "pages/New.wiki", "D", "pages/Old \"q\" \xc3\xa9.wiki",
