@@ -253,7 +253,9 @@ class PagedLibrary:
     --json output with."""
 
     def __init__(self, root):
-        self.lib = wikidb.load_library()
+        # A ctypes handle of its own, so that the package's declarations of
+        # the same functions stay as they are.
+        self.lib = ctypes.CDLL(wikidb.load_library().path)
         lib = self.lib
         c = ctypes
         lib.wikidb_history_page_json.restype = c.c_char_p
@@ -278,6 +280,7 @@ class PagedLibrary:
 
     def _check(self, out):
         if out is None:
+            self.lib.wikidb_last_error.restype = ctypes.c_char_p
             raise AssertionError(self.lib.wikidb_last_error())
         return out
 
