@@ -89,6 +89,7 @@ std::string next_of(const char *json) {
 }
 
 size_t count_of(const char *text, const char *needle) {
+  if (!text) die("a read failed");
   size_t n = 0;
   for (const char *p = text; (p = strstr(p, needle)); p += strlen(needle)) n++;
   return n;

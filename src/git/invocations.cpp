@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "frame/error.h"
@@ -243,13 +244,23 @@ int git_resolve_commit(const char *root, const char *rev, git_output *res) {
 // Fixed-size argument list with a joined-value helper; values that do not
 // fit are never cut, the whole call fails instead.
 struct arg_list {
-  const char *argv[96];
+  const char **argv;
+  size_t cap;
   size_t n = 0;
   strbuf owned[8] = {};
   size_t n_owned = 0;
   bool ok = true;
+  explicit arg_list(size_t room) : cap(room + 1) {
+    argv = static_cast<const char **>(malloc(cap * sizeof *argv));
+    if (!argv) {
+      note_out_of_memory();
+      ok = false;
+    }
+  }
+  arg_list(const arg_list &) = delete;
+  arg_list &operator=(const arg_list &) = delete;
   void add(const char *a) {
-    if (n + 1 < sizeof argv / sizeof *argv)
+    if (ok && n + 1 < cap)
       argv[n++] = a;
     else
       ok = false;
@@ -272,6 +283,7 @@ struct arg_list {
   }
   ~arg_list() {
     for (size_t i = 0; i < n_owned; i++) strbuf_release(&owned[i]);
+    free(argv);
   }
 };
 
@@ -281,8 +293,14 @@ static int refuse_args(git_output *res) {
   return -1;
 }
 
+static size_t count_of(const char *const *list) {
+  size_t n = 0;
+  while (list && list[n]) n++;
+  return n;
+}
+
 int git_log_page(const char *root, const git_log_query *q, git_output *res) {
-  arg_list a;
+  arg_list a(32 + count_of(q->starts));
   char skip[40], count[40];
   snprintf(skip, sizeof skip, "--skip=%ld", q->skip);
   snprintf(count, sizeof count, "--max-count=%ld", q->count);
@@ -328,7 +346,7 @@ int git_commit_changes(const char *root, const char *commit, const char *old_pat
 }
 
 int git_grep(const char *root, const git_grep_query *q, git_output *res) {
-  arg_list a;
+  arg_list a(32 + 2 * count_of(q->patterns) + count_of(q->paths));
   char max[40];
   a.add("grep");
   a.add("-z");

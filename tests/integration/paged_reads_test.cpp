@@ -383,6 +383,13 @@ TEST_F(Reads, SearchLimitSaysTruncated) {
   EXPECT_FALSE(r["truncated"]);
   r = search("word", 9);
   EXPECT_TRUE(r["truncated"]);
+  // More pages than fit a fixed argument list: all of them reach git.
+  for (int i = 0; i < 150; i++) testutil::write_file(page_file("Many" + std::to_string(i) + ".wiki"), "word\n");
+  git("add pages");
+  commit_by_hand("Many pages");
+  r = search("word", 200);
+  EXPECT_EQ(r["hits"].size(), 160u);
+  EXPECT_FALSE(r["truncated"]);
   // Lines longer than the cap are cut at a character boundary.
   std::string lng(600, 'a');
   save("Long", ("\xc3\xa9" + lng + "\xc3\xa9 needle\n").c_str());
