@@ -597,6 +597,162 @@ WIKIDB_API int wikidb_commit_as(wikidb_handle *handle, const char *author, const
                                 const char *committer, const char *committer_date,
                                 const char *message, int flags);
 WIKIDB_API int wikidb_abort(wikidb_handle *handle);
+/* ---------------------------------------------------------- paged reads */
+
+/*
+ * Reads for a host that shows a wiki of any size a page at a time. Unlike
+ * the reports above they report failures: each returns its JSON text, owned
+ * by the handle in the function's own slot (valid until the same function
+ * runs again on the handle, or wikidb_close), or NULL with a message: the
+ * git runner's message when git failed (git's standard error, never taken
+ * for content), "Invalid handle", "Out of memory", or the function's own
+ * messages below.
+ *
+ * Entries of the histories share these members, in this order:
+ *   "hash"      the commit's full hash
+ *   "author"    the author's name, "email" the author's e-mail address
+ *   "date"      the author date as "git log --date=iso" prints it
+ *   "timestamp" the same as seconds since 1970 (UTC)
+ *   "summary"   the subject line of the message
+ */
+
+#define WIKIDB_FOLLOW 1        /* history flag: follow recorded renames */
+#define WIKIDB_SEARCH_WORDS 1  /* search flag: whole words only */
+#define WIKIDB_SEARCH_TITLES 2 /* search flag: page titles too */
+#define WIKIDB_SEARCH_REGEX 4  /* search flag: words are extended regular expressions */
+#define WIKIDB_SEARCH_CASE 8   /* search flag: letter case must match */
+
+/**
+ * One page of the history of a page, or of the whole wiki, newest first:
+ *   {"entries":[ENTRY,...],"next":CURSOR}
+ * CURSOR is a string to pass back for the following page, or null after
+ * the last one.
+ *
+ * title:  a page title, or NULL or "" for the whole wiki.
+ * cursor: NULL or "" for the first page; else a "next" value this function
+ *         returned for the same title, author, since, until and flags. The
+ *         cursor pins the commit the first page started from, so commits
+ *         made meanwhile neither shift nor repeat entries, and it counts
+ *         commits of git's own walk, so merges lose none. Where the history
+ *         is a single line (no merge still to come), it also names the
+ *         commit the walk goes on from, and a later page costs what the
+ *         first does; otherwise git skips the entries already shown. It is plain ASCII
+ *         (letters, digits, '.', '-') and safe in a URL.
+ * limit:  entries per page; 0 or negative means 50, at most 10000.
+ * author: NULL or "" for all; else only commits whose author "Name <mail>"
+ *         holds this text, in any ASCII letter case (a literal text, not a
+ *         pattern; no line breaks).
+ * since, until: NULL or "" for no bound; else only commits whose commit
+ *         date is at or after since, at or before until. A date is "@N" or
+ *         N (seconds since 1970), or "YYYY-MM-DD" with an optional time
+ *         "HH:MM" or "HH:MM:SS" after 'T' or ' ' and an optional zone "Z",
+ *         "+HH", "+HHMM" or "+HH:MM"; no time means midnight, no zone UTC.
+ * flags:  WIKIDB_FOLLOW to continue a page's history under its old title
+ *         before each rename recorded in a commit message by a line
+ *           Wikidb-Rename: "OLD" -> "NEW"
+ *         (titles as JSON strings, the form wikidb_rename_page writes), when
+ *         that commit did remove OLD and add NEW. Renames made outside the
+ *         library are not followed: the history then ends at the commit
+ *         that added the page under its new title. Each stretch under one
+ *         title is a plain path-limited walk, so git's commit-graph filters
+ *         keep it fast.
+ *
+ * A page ENTRY has the shared members, then
+ *   "size"  the page's size in bytes in that commit (0 where it removed it)
+ *   "page"  the title the page had in that commit
+ *   "renamed_from"  only on the commit of a followed rename: the old title.
+ * A whole-wiki ENTRY has the shared members, then
+ *   "pages":[{"page":P,"kind":K},...], the page files the commit changed,
+ *   K one of "added", "modified", "deleted", "renamed"; a renamed page also
+ *   has "from":OLD. Recorded renames are paired, and git's own rename
+ *   detection pairs the others it finds similar enough. Merges list no
+ *   pages. Only commits that touch the pages directory are listed.
+ *
+ * Fails with "Invalid title", "Invalid cursor" (not made by this function
+ * for this query), "Invalid author filter", "Invalid date: D", "Page not
+ * found: TITLE" (a first page of a title that no commit ever had; with
+ * filters that leave nothing of an existing page the entries are empty), or
+ * git's failure (a cursor whose commit is gone among them).
+ */
+WIKIDB_API const char *wikidb_history_page_json(wikidb_handle *handle, const char *title,
+                                                const char *cursor, int limit,
+                                                const char *author, const char *since,
+                                                const char *until, int flags);
+
+/**
+ * Recent changes, paged: wikidb_history_page_json for the whole wiki with
+ * the same entries, cursor and messages, filtered by author and since, in
+ * its own slot. Its cursors and the history's are not interchangeable.
+ */
+WIKIDB_API const char *wikidb_recent_page_json(wikidb_handle *handle, const char *cursor,
+                                               int limit, const char *author, const char *since);
+
+/**
+ * Full-text search of the pages in the work tree (the tracked page files):
+ *   {"hits":[{"page":P,"line":N,"column":C,"text":T},...],"truncated":B}
+ * N the line number (from 1), C the byte column (from 1) of the first match
+ * on that line, T the line without its line end, cut to 500 bytes at a
+ * character boundary. Hits come page by page in git's path order, lines in
+ * order. B is true when more hits exist than were returned.
+ *
+ * query: words separated by white space (at most 32), each a literal text
+ *        unless WIKIDB_SEARCH_REGEX. A page matches when it holds every word
+ *        somewhere, in any order and on any lines; its hits are the lines
+ *        holding any of them. Letter case is ignored for ASCII, Latin-1,
+ *        Latin Extended-A and Additional, Greek (with final sigma), Cyrillic
+ *        and Armenian (folded by the library, the same on every system);
+ *        other scripts match exactly. No word ever reaches git as an option.
+ * limit: most hits returned; 0 or negative means 100, at most 10000.
+ * flags: WIKIDB_SEARCH_WORDS: a match must not touch a letter, digit or '_'
+ *        on either side (ASCII letters and digits; any byte above 0x7F
+ *        counts as a letter for titles, not for page text, as git does).
+ *        WIKIDB_SEARCH_TITLES: page titles holding every word come first,
+ *        with "line" 0, "column" the byte position of the first word in the
+ *        folded title (from 1), and the title as "text".
+ *        WIKIDB_SEARCH_REGEX: words are POSIX extended regular expressions,
+ *        matched by git in the C.UTF-8 locale (letter case beyond ASCII as
+ *        that locale has it, where it exists).
+ *        WIKIDB_SEARCH_CASE: case-sensitive.
+ *
+ * Fails with "Empty search query", "Too many search words (at most 32)", or
+ * git's failure (an invalid regular expression among them).
+ */
+WIKIDB_API const char *wikidb_search_json(wikidb_handle *handle, const char *query, int limit,
+                                          int flags);
+
+/**
+ * Pages that some commit removed and that HEAD does not hold, most recently
+ * removed first:
+ *   [{"page":P,"deleted_in":H,"restore_from":R,"author":A,"date":D,
+ *     "summary":S},...]
+ * H the commit that last removed the page, R its first parent, where the
+ * page had its last text: wikidb_rollback(handle, P, R, author) brings it
+ * back. A page moved away by a recorded rename also has "renamed_to":NEW.
+ * An empty wiki gives []. Walks the whole history; fails only with git's
+ * failure or "Out of memory".
+ */
+WIKIDB_API const char *wikidb_deleted_pages_json(wikidb_handle *handle);
+
+/**
+ * Who last changed each line of a page, as of a revision:
+ *   [{"line":N,"hash":H,"author":A,"email":E,"date":D,"timestamp":T,
+ *     "summary":S,"page":P,"text":X},...]
+ * one element per line, N from 1; D in the "git log --date=iso" form; P the
+ * title the page had in commit H; X the line without its line feed. The
+ * history walks across renames git detects by itself (the text mostly
+ * unchanged), and across recorded renames (see wikidb_history_page_json)
+ * also when the renaming commit changed the text: lines the rename left
+ * alone are traced under the old title from the commit before it.
+ *
+ * revision: NULL for HEAD, else a revision git accepts (not beginning
+ *           with '-', no line breaks).
+ *
+ * Fails with "Invalid parameters to wikidb_blame_json", "Unknown revision:
+ * REV", "Page not found: TITLE" (an empty wiki), or git's failure (the page
+ * absent at that revision among them, in git's words).
+ */
+WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *title,
+                                         const char *revision);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,14 @@ const OptionSpec s_author = {'a', "author", "AUTHOR",
                              "a placeholder mail address (default \"Wiki User\")"};
 const OptionSpec s_json = {'\0', "json", nullptr,
                            "print the library's JSON text unchanged, then a newline"};
+const OptionSpec s_limit = {'n', "limit", "N", "at most N entries (default 50), N at least 1"};
+const OptionSpec s_after = {'\0', "after", "CURSOR",
+                            "the page after the one that printed this cursor (\"(more: ...)\")"};
+const OptionSpec s_by = {'\0', "author", "TEXT",
+                         "only commits whose author \"Name <mail>\" holds TEXT, in any letter case"};
+const OptionSpec s_since = {'\0', "since", "DATE",
+                            "only commits from DATE on: YYYY-MM-DD[ HH:MM[:SS]][ ZONE] or @SECONDS, "
+                            "UTC unless a zone is given"};
 
 }  // namespace
 
@@ -66,12 +74,23 @@ const std::vector<CommandSpec> &commands() {
        "committed. Names use '/' between directories and carry neither \"pages/\"\n"
        "nor \".wiki\". PREFIX is compared byte for byte, case-sensitively.",
        {s_json}, 0, 1, true, cmd_ls},
-      {"log", "[TITLE] [--json]", "list the commits of a page, or of the whole wiki",
+      {"log", "[TITLE] [-n N] [--after CURSOR] [--author TEXT] [--since DATE] [--until DATE] [--json]",
+       "list the commits of a page, or of the whole wiki, a page at a time",
        "One line per commit, newest first: the short hash, the author date, the\n"
        "author's name, for a page its size in bytes in that commit (0 where the\n"
-       "page did not exist), and the subject. The hashes, short or full, are what\n"
-       "show, diff and restore take; any revision git understands works there too.",
-       {s_json}, 0, 1, true, cmd_log},
+       "page did not exist), and the subject; for the whole wiki the pages the\n"
+       "commit changed, each with A (added), M (modified), D (deleted) or R\n"
+       "(renamed, with its old name). At most N commits are shown; when there are\n"
+       "more, a last line \"(more: wikidb log ... --after CURSOR)\" gives the command\n"
+       "for the next ones, which stays right while new commits arrive. A page's\n"
+       "history follows its renames made by the library (--no-follow stops at the\n"
+       "newest). The hashes are what show, diff, blame and restore take.",
+       {s_limit, s_after, s_by, s_since,
+        {'\0', "until", "DATE", "only commits up to DATE (the form of --since)"},
+        {'\0', "follow", nullptr, "follow the page across recorded renames (the default)"},
+        {'\0', "no-follow", nullptr, "stop at the page's newest rename"},
+        s_json},
+       0, 1, true, cmd_log},
       {"show", "TITLE COMMIT", "print a page as it was at a commit",
        "Prints the page's text at COMMIT unchanged. Fails when git does not know\n"
        "COMMIT or the page did not exist in it.",
@@ -90,12 +109,41 @@ const std::vector<CommandSpec> &commands() {
        "holds commits nothing and says so. \"wikidb revert\" is an older,\n"
        "deprecated name for this command.",
        {s_author}, 2, 2, true, cmd_restore},
-      {"recent", "[-n N] [--json]", "list the page changes of the latest commits",
+      {"recent", "[-n N] [--after CURSOR] [--author TEXT] [--since DATE] [--json]",
+       "list the page changes of the latest commits, a page at a time",
        "One line per changed page, newest commit first: the short hash, the author\n"
-       "date, the author's name, the page and the subject. N counts commits, not\n"
-       "lines (default 50): a commit that changed two pages gives two lines.",
-       {{'n', "limit", "N", "look at the latest N commits, N at least 1"}, s_json}, 0, 0, true,
-       cmd_recent},
+       "date, the author's name, the kind of change (added, modified, deleted,\n"
+       "renamed), the page (a renamed page with its old name) and the subject. N\n"
+       "counts commits, not lines (default 50): a commit that changed two pages\n"
+       "gives two lines. When there are more, a last line \"(more: wikidb recent\n"
+       "--after CURSOR)\" gives the command for the next ones.",
+       {s_limit, s_after, s_by, s_since, s_json}, 0, 0, true, cmd_recent},
+      {"grep", "WORD... [-w] [--titles] [-E] [--case-sensitive] [-n N] [--json]",
+       "find the pages holding every word",
+       "Prints \"PAGE:LINE:COLUMN: TEXT\" for each line of a page that holds any of\n"
+       "the words, on pages that hold all of them (in any order, on any lines).\n"
+       "Words are literal texts and letter case is ignored (-i), also for accented\n"
+       "Latin, Greek and Cyrillic letters. With --titles, pages whose names hold\n"
+       "every word come first as \"PAGE (title)\". At most N hits (default 100); a\n"
+       "last line says when there are more.",
+       {{'i', "ignore-case", nullptr, "ignore letter case (the default)"},
+        {'\0', "case-sensitive", nullptr, "match letter case exactly"},
+        {'w', "word-regexp", nullptr, "match whole words only"},
+        {'\0', "titles", nullptr, "search the page names too"},
+        {'E', "extended-regexp", nullptr, "the words are extended regular expressions"},
+        {'n', "limit", "N", "at most N hits (default 100), N at least 1"}, s_json},
+       1, 1000, true, cmd_grep},
+      {"deleted", "[--json]", "list the pages that were deleted and are gone",
+       "One line per page that some commit removed and that does not exist now,\n"
+       "most recently removed first: the page, the commit that removed it, its\n"
+       "date, and the restore command that brings back its last text.",
+       {s_json}, 0, 0, true, cmd_deleted},
+      {"blame", "TITLE [REV] [--json]", "show who last changed each line of a page",
+       "One line per line of the page at REV (default: the latest commit): the\n"
+       "short hash, author and date of the commit that last changed it, the line\n"
+       "number and the text. Lines kept across a rename made by the library are\n"
+       "traced to their commits under the old name.",
+       {s_json}, 1, 2, true, cmd_blame},
       {"version", "", "print the library's version", "", {}, 0, 0, false, cmd_version},
       {"help", "[COMMAND]", "show this help, or one command's",
        "Without COMMAND, describes every command; \"wikidb help COMMAND\" is the same\n"

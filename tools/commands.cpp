@@ -148,27 +148,6 @@ int cmd_ls(const Parsed &p) {
   return EXIT_OK;
 }
 
-int cmd_log(const Parsed &p) {
-  Wiki w(p);
-  if (!w.h) return EXIT_FAILED;
-  const char *title = arg_or_null(p, 0);
-  const char *json = wikidb_get_history_json(w.h, title);
-  if (has_flag(p, "json")) return print_json(json), EXIT_OK;
-  std::vector<Row> rows;
-  if (!read_rows(json, &rows)) return EXIT_FAILED;
-  // Sizes mean something only in a page's history; the wiki's has none.
-  std::vector<std::vector<std::string>> table;
-  for (const Row &r : rows) {
-    std::vector<std::string> line = {short_hash(field(r, "hash")), for_display(field(r, "date")),
-                                     for_display(field(r, "author"))};
-    if (title) line.push_back(field(r, "size") + " B");
-    line.push_back(for_display(field(r, "summary")));
-    table.push_back(line);
-  }
-  print_table(stdout, table, title ? std::vector<size_t>{3} : std::vector<size_t>{});
-  return EXIT_OK;
-}
-
 int cmd_show(const Parsed &p) {
   Wiki w(p);
   if (!w.h) return EXIT_FAILED;
@@ -220,32 +199,6 @@ int cmd_rev(const Parsed &p) {
   const char *rev = wikidb_page_revision(w.h, p.args[0].c_str());
   if (!rev) return fail(wikidb_last_error());
   write_out(std::string(rev) + "\n");
-  return EXIT_OK;
-}
-
-int cmd_recent(const Parsed &p) {
-  int limit = 0;  // the library's default, 50 commits
-  if (const char *n = option_value(p, "limit")) {
-    char *end;
-    errno = 0;
-    long v = strtol(n, &end, 10);
-    if (!*n || *end || errno || v < 1 || v > INT_MAX)
-      return usage_error(p.command, std::string("-n needs a whole number of at least 1, not '") +
-                                        n + "'");
-    limit = static_cast<int>(v);
-  }
-  Wiki w(p);
-  if (!w.h) return EXIT_FAILED;
-  const char *json = wikidb_get_recent_changes_json(w.h, limit);
-  if (has_flag(p, "json")) return print_json(json), EXIT_OK;
-  std::vector<Row> rows;
-  if (!read_rows(json, &rows)) return EXIT_FAILED;
-  std::vector<std::vector<std::string>> table;
-  for (const Row &r : rows)
-    table.push_back({short_hash(field(r, "hash")), for_display(field(r, "date")),
-                     for_display(field(r, "author")), for_display(field(r, "page")),
-                     for_display(field(r, "summary"))});
-  print_table(stdout, table);
   return EXIT_OK;
 }
 

@@ -15,5 +15,8 @@ int cmd_restore(const Parsed &p);
 int cmd_mv(const Parsed &p);
 int cmd_rev(const Parsed &p);
 int cmd_recent(const Parsed &p);
+int cmd_grep(const Parsed &p);
+int cmd_deleted(const Parsed &p);
+int cmd_blame(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

@@ -75,7 +75,63 @@ bool read_object(Cursor *c, Row *row) {
   }
 }
 
+bool read_value(Cursor *c, JValue *v, int depth) {
+  skip_space(c);
+  if (depth > 32) return fail(c, "too deeply nested");
+  if (*c->p == '"') {
+    v->kind = JValue::STRING;
+    return read_string(c, &v->str);
+  }
+  char open = *c->p;
+  if (open != '[' && open != '{') {
+    v->kind = JValue::SCALAR;
+    return read_scalar(c, &v->str);
+  }
+  c->p++;
+  v->kind = open == '[' ? JValue::ARRAY : JValue::OBJECT;
+  const char close = open == '[' ? ']' : '}';
+  skip_space(c);
+  if (*c->p == close) {
+    c->p++;
+    return true;
+  }
+  for (;;) {
+    skip_space(c);
+    if (v->kind == JValue::ARRAY) {
+      v->items.emplace_back();
+      if (!read_value(c, &v->items.back(), depth + 1)) return false;
+    } else {
+      std::pair<std::string, JValue> m;
+      if (!read_string(c, &m.first)) return false;
+      skip_space(c);
+      if (*c->p++ != ':') return fail(c, "expected ':'");
+      if (!read_value(c, &m.second, depth + 1)) return false;
+      v->members.push_back(std::move(m));
+    }
+    skip_space(c);
+    char ch = *c->p++;
+    if (ch == close) return true;
+    if (ch != ',') return fail(c, "expected ',' or the end of a list");
+  }
+}
+
 }  // namespace
+
+const JValue &JValue::operator[](const char *key) const {
+  static const JValue s_none;
+  for (const auto &m : members)
+    if (m.first == key) return m.second;
+  return s_none;
+}
+
+bool parse_json_value(const char *json, JValue *value, std::string *error) {
+  Cursor c = {json ? json : "", error};
+  *value = JValue();
+  if (!read_value(&c, value, 0)) return false;
+  skip_space(&c);
+  if (*c.p != '\0') return fail(&c, "text after the value");
+  return true;
+}
 
 const std::string &field(const Row &row, const char *key) {
   static const std::string s_none;

@@ -25,3 +25,16 @@ bool has_field(const Row &row, const char *key);
 
 // The "conflicts" array of a write's report: {"merged":B,"conflicts":[...]}.
 bool parse_conflicts(const char *json, std::vector<Row> *rows, std::string *error);
+// Any JSON value, for the paged reads' nested objects. Numbers, true, false
+// and null keep their text in str.
+struct JValue {
+  enum Kind { SCALAR, STRING, ARRAY, OBJECT } kind = SCALAR;
+  std::string str;
+  std::vector<JValue> items;
+  std::vector<std::pair<std::string, JValue>> members;
+  // The member of that name, or an empty scalar.
+  const JValue &operator[](const char *key) const;
+  bool is_null() const { return kind == SCALAR && str == "null"; }
+};
+
+bool parse_json_value(const char *json, JValue *value, std::string *error);

@@ -64,7 +64,7 @@ static unsigned reflog_entries_after(const char *root, int64_t since, unsigned l
 
 // Whether HEAD names a commit: its branch exists (loose or packed), or HEAD
 // is detached.
-static bool head_has_commits(const char *root) {
+bool head_has_commits(const char *root) {
   char path[1200], ref[300];
   int n = snprintf(path, sizeof path, "%s/.git/HEAD", root);
   if (n < 0 || (size_t)n >= sizeof path) return false;

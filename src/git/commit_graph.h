@@ -34,3 +34,8 @@ enum graph_upkeep {
 // needs the new commits; one whose filters are incomplete, a rewrite. An
 // unreadable reflog counts as current.
 graph_upkeep commit_graph_upkeep(const char *root, bool due);
+
+// Whether HEAD names a commit, by git's files alone (its branch exists,
+// loose or packed, or HEAD is detached): tells a new wiki from a git that
+// failed without a word.
+bool head_has_commits(const char *root);

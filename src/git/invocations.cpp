@@ -2,11 +2,13 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "frame/error.h"
 #include "git/commit_graph.h"
 #include "git/runner.h"
+#include "frame/strbuf.h"
 
 #include <stdlib.h>
 
@@ -314,4 +316,194 @@ int git_unpack_objects(const char *root, const char *pack, size_t len) {
   int rc = run_git_call(root, &call, &res);
   git_output_release(&res);
   return rc;
+}
+
+// ---- Paged reads
+
+static int run_split(const char *root, const char *const *args, const char *const *env,
+                     git_output *res) {
+  const git_call call = {args, nullptr, 0, env, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_resolve_commit(const char *root, const char *rev, git_output *res) {
+  strbuf spec = {};
+  strbuf_append_str(&spec, rev);
+  strbuf_append_str(&spec, "^{commit}");
+  const char *args[] = {"rev-parse", "--verify", "--quiet", "--end-of-options",
+                        spec.data ? spec.data : "", nullptr};
+  int rc = run_split(root, args, nullptr, res);
+  strbuf_release(&spec);
+  return rc;
+}
+
+// Record layout: "\x01" HASH, PARENTS, AUTHOR, EMAIL, ISO DATE, UNIX TIME,
+// SUBJECT, BODY, each ended by a 0 byte; then, with changed paths, their
+// status and path(s), also 0-ended.
+#define WIKIDB_LOG_Z_FORMAT "--format=tformat:%x01%H%x00%P%x00%an%x00%ae%x00%ad%x00%at%x00%s%x00%B"
+
+// Fixed-size argument list with a joined-value helper; values that do not
+// fit are never cut, the whole call fails instead.
+struct arg_list {
+  const char **argv;
+  size_t cap;
+  size_t n = 0;
+  strbuf owned[8] = {};
+  size_t n_owned = 0;
+  bool ok = true;
+  explicit arg_list(size_t room) : cap(room + 1) {
+    argv = static_cast<const char **>(malloc(cap * sizeof *argv));
+    if (!argv) {
+      note_out_of_memory();
+      ok = false;
+    }
+  }
+  arg_list(const arg_list &) = delete;
+  arg_list &operator=(const arg_list &) = delete;
+  void add(const char *a) {
+    if (ok && n + 1 < cap)
+      argv[n++] = a;
+    else
+      ok = false;
+  }
+  void add_joined(const char *opt, const char *value) {
+    if (n_owned == sizeof owned / sizeof *owned) {
+      ok = false;
+      return;
+    }
+    strbuf *b = &owned[n_owned++];
+    if (strbuf_append_str(b, opt) != 0 || strbuf_append_str(b, value) != 0) {
+      ok = false;
+      return;
+    }
+    add(b->data);
+  }
+  const char *const *finish() {
+    argv[n] = nullptr;
+    return argv;
+  }
+  ~arg_list() {
+    for (size_t i = 0; i < n_owned; i++) strbuf_release(&owned[i]);
+    free(argv);
+  }
+};
+
+static int refuse_args(git_output *res) {
+  *res = {};
+  set_error("Out of memory");
+  return -1;
+}
+
+static size_t count_of(const char *const *list) {
+  size_t n = 0;
+  while (list && list[n]) n++;
+  return n;
+}
+
+int git_log_page(const char *root, const git_log_query *q, git_output *res) {
+  arg_list a(32 + count_of(q->starts));
+  char skip[40], count[40];
+  snprintf(skip, sizeof skip, "--skip=%ld", q->skip);
+  snprintf(count, sizeof count, "--max-count=%ld", q->count);
+  a.add("log");
+  a.add("-z");
+  a.add(WIKIDB_LOG_Z_FORMAT);
+  a.add("--date=iso");
+  a.add(skip);
+  a.add(count);
+  if (q->author && *q->author) {
+    // A literal part of "Name <mail>", in any letter case.
+    a.add("--fixed-strings");
+    a.add("--regexp-ignore-case");
+    a.add_joined("--author=", q->author);
+  }
+  if (q->since && *q->since) a.add_joined("--since=", q->since);
+  if (q->until && *q->until) a.add_joined("--until=", q->until);
+  if (q->rewrite_parents) a.add("--parents");
+  if (!q->path) {
+    a.add("--name-status");
+    a.add("--find-renames");
+  } else {
+    // The page's object in each commit: its size is then read without
+    // looking the path up again in the commit's tree.
+    a.add("--raw");
+    a.add("--no-abbrev");
+    a.add("--no-renames");
+  }
+  a.add("--end-of-options");
+  for (const char *const *s = q->starts; *s; s++) a.add(*s);
+  a.add("--");
+  a.add(q->path ? q->path : "pages/");
+  if (!a.ok) return refuse_args(res);
+  return run_split(root, a.finish(), nullptr, res);
+}
+
+int git_commit_changes(const char *root, const char *commit, const char *old_path,
+                       const char *new_path, git_output *res) {
+  const char *args[] = {"diff-tree", "-r", "--root", "--no-commit-id", "--no-renames",
+                        "--name-status", "-z", "--end-of-options", commit, "--",
+                        old_path, new_path, nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_grep(const char *root, const git_grep_query *q, git_output *res) {
+  arg_list a(32 + 2 * count_of(q->patterns) + count_of(q->paths));
+  char max[40];
+  a.add("grep");
+  a.add("-z");
+  a.add("-I");  // binary files are not pages
+  a.add("--no-color");
+  a.add("--all-match");
+  a.add(q->regex ? "--extended-regexp" : "--fixed-strings");
+  if (q->ignore_case) a.add("--ignore-case");
+  if (q->words) a.add("--word-regexp");
+  if (q->files_only) {
+    a.add("--files-with-matches");
+  } else {
+    a.add("--line-number");
+    a.add("--column");
+    snprintf(max, sizeof max, "--max-count=%ld", q->max_per_file);
+    a.add(max);
+  }
+  for (const char *const *p = q->patterns; *p; p++) {
+    a.add("-e");
+    a.add(*p);
+  }
+  a.add("--");
+  if (q->paths)
+    for (const char *const *p = q->paths; *p; p++) a.add(*p);
+  else
+    a.add("pages/");
+  if (!a.ok) return refuse_args(res);
+  return run_split(root, a.finish(), q->env, res);
+}
+
+int git_log_deletions(const char *root, const char *tip, git_output *res) {
+  const char *args[] = {"log", "-z", WIKIDB_LOG_Z_FORMAT, "--date=iso", "--name-status",
+                        "--no-renames", "--diff-filter=D", "--end-of-options", tip, "--",
+                        "pages/", nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_commit_parents(const char *root, const char *commit, git_output *res) {
+  const char *args[] = {"rev-list", "--parents", "--no-walk", "--end-of-options", commit, nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_ls_tree_pages(const char *root, const char *commit, git_output *res) {
+  const char *args[] = {"ls-tree", "-r", "-z", "--name-only", "--end-of-options", commit, "--",
+                        "pages/", nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_blame(const char *root, const char *commit, const char *path, git_output *res) {
+  // commit is a resolved hash: blame takes no --end-of-options.
+  const char *args[] = {"blame", "--porcelain", commit, "--", path, nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_diff_blobs(const char *root, const char *from, const char *to, git_output *res) {
+  const char *args[] = {"diff", "--no-color", "--no-ext-diff", "--no-textconv", "-U0",
+                        "--end-of-options", from, to, nullptr};
+  return run_split(root, args, nullptr, res);
 }

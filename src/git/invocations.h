@@ -100,3 +100,60 @@ int git_merge_file(const char *root, const char *ours, const char *base, const c
                    git_output *res);
 // Stores the objects of a pack (fed on standard input) as loose objects.
 int git_unpack_objects(const char *root, const char *pack, size_t len);
+// ---- Paged reads. Each keeps git's standard error apart (res must be
+// released with git_output_release); every value reaches git joined to its
+// option ("--author=VALUE") or after "--", so none can become an option.
+struct git_output;
+
+// The commit a revision names: rev-parse --verify of "REV^{commit}".
+int git_resolve_commit(const char *root, const char *rev, git_output *res);
+
+// One page of a log, NUL-separated (see reports/parse_log.h for the
+// record layout). starts: revisions to walk from (hashes, or "HASH^@");
+// path: one repository path, or null for every page file with the changed
+// paths of each commit listed. author/since/until may be null.
+struct git_log_query {
+  const char *const *starts;  // null-terminated
+  long skip;
+  long count;
+  const char *author;
+  const char *since;
+  const char *until;
+  const char *path;
+  // Parents as the path-limited history sees them (--parents), so that the
+  // caller can tell where the walk goes on.
+  bool rewrite_parents;
+};
+int git_log_page(const char *root, const git_log_query *q, git_output *res);
+
+// Name and status of old_path and new_path in commit's own change.
+int git_commit_changes(const char *root, const char *commit, const char *old_path,
+                       const char *new_path, git_output *res);
+
+// git grep over the tracked page files of the work tree. patterns: one per
+// term, each given after -e. regex: extended regular expressions instead of
+// fixed strings. files_only: names of the files with every term (-l);
+// otherwise the matching lines of the given paths (null: all pages), at most
+// max_per_file per file.
+struct git_grep_query {
+  const char *const *patterns;
+  bool regex;
+  bool ignore_case;
+  bool words;
+  bool files_only;
+  long max_per_file;
+  const char *const *paths;  // null-terminated, or null for "pages/"
+  const char *const *env;    // extra environment (the locale), or null
+};
+int git_grep(const char *root, const git_grep_query *q, git_output *res);
+
+// Every commit that removed a page file, newest first, with its changes.
+int git_log_deletions(const char *root, const char *tip, git_output *res);
+// The parents of a commit, one hash a line.
+int git_commit_parents(const char *root, const char *commit, git_output *res);
+// The page files of a commit's tree, NUL-separated.
+int git_ls_tree_pages(const char *root, const char *commit, git_output *res);
+// git blame --porcelain of path at commit.
+int git_blame(const char *root, const char *commit, const char *path, git_output *res);
+// The hunk headers of the change from blob from (REV:PATH) to blob to.
+int git_diff_blobs(const char *root, const char *from, const char *to, git_output *res);

@@ -14,6 +14,12 @@ struct wikidb_handle {
   char *diff_buf;
   char *list_buf;
   char *recent_buf;
+  // The paged reads, one slot each.
+  char *history_page_buf;
+  char *recent_page_buf;
+  char *search_buf;
+  char *deleted_buf;
+  char *blame_buf;
   // Commits this handle made since it last refreshed git's commit-graph.
   unsigned commits_since_graph;
   // The write API: the page-revision and conflict-report slots, the commit

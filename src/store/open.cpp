@@ -86,5 +86,10 @@ extern "C" WIKIDB_API void wikidb_close(wikidb_handle *h) {
   free(h->page_revision_buf);
   free(h->conflict_buf);
   if (h->batch && h->release_batch) h->release_batch(h);
+  free(h->history_page_buf);
+  free(h->recent_page_buf);
+  free(h->search_buf);
+  free(h->deleted_buf);
+  free(h->blame_buf);
   free(h);
 }

@@ -7,6 +7,7 @@ results (through the Python bindings on PYTHONPATH) are what the program's
 
 import json
 import os
+import ctypes
 import re
 import shutil
 import subprocess
@@ -17,7 +18,7 @@ import wikidb
 
 EXE = os.environ.get("WIKIDB_EXE", "wikidb")
 COMMANDS = ["init", "save", "mv", "rev", "cat", "rm", "ls", "log", "show", "diff", "restore",
-            "recent", "version", "help"]
+            "recent", "grep", "deleted", "blame", "version", "help"]
 
 
 def run(*args, stdin=b"", cwd=None, env=None):
@@ -145,14 +146,22 @@ class Reports(CliTest):
 
     def test_json_output_is_the_library_text_and_a_newline(self):
         lib = self.library()
-        cases = [(("ls",), lib.list_pages_json()),
-                 (("ls", "He"), lib.list_pages_json("He")),
-                 (("log", "Home"), lib.get_history_json("Home")),
-                 (("log",), lib.get_history_json()),
-                 (("recent",), lib.get_recent_changes_json()),
-                 (("recent", "-n", "1"), lib.get_recent_changes_json(1))]
+        reads = PagedLibrary(self.root)
+        self.addCleanup(reads.close)
+        cases = [(("ls",), lib.list_pages_json().encode()),
+                 (("ls", "He"), lib.list_pages_json("He").encode()),
+                 (("log", "Home"), reads.history(b"Home", flags=1)),
+                 (("log", "Home", "--no-follow", "-n", "1"), reads.history(b"Home", limit=1)),
+                 (("log",), reads.history(None)),
+                 (("log", "--author", "bob", "--since", "2000-01-01"),
+                  reads.history(None, author=b"bob", since=b"2000-01-01")),
+                 (("recent",), reads.recent()),
+                 (("recent", "-n", "1"), reads.recent(limit=1)),
+                 (("grep", "one", "-w", "--titles"), reads.search(b"one", flags=3)),
+                 (("deleted",), reads.deleted()),
+                 (("blame", "Home"), reads.blame(b"Home"))]
         for args, expected in cases:
-            self.assertEqual(self.ok(*args, "--json"), expected.encode() + b"\n", args)
+            self.assertEqual(self.ok(*args, "--json"), expected + b"\n", args)
         self.assertIn(b'\\"', self.ok("log", "--json"))
 
     def test_ls_prints_one_name_per_line(self):
@@ -169,21 +178,28 @@ class Reports(CliTest):
             self.assertTrue(line.endswith("  " + h["summary"]), line)
         self.assertRegex(lines[0], r"  Bob Longname  8 B  Second$")
         self.assertRegex(lines[1], r"  Ada           4 B  First$")
-        # The whole wiki's log has no size column; control characters in a
-        # subject are shown escaped, keeping one commit to one line.
+        # The whole wiki's log has no size column but the pages each commit
+        # changed; control characters in a subject are shown escaped,
+        # keeping one commit to one line.
         lines = self.ok("log").decode().splitlines()
         self.assertEqual(len(lines), 3)
-        self.assertTrue(lines[0].endswith('  Wiki User     "Quote \\" and tab\\there"'), lines[0])
-        self.assertTrue(lines[2].endswith("  Ada           First"), lines[2])
+        self.assertTrue(lines[0].endswith('  Wiki User     "Quote \\" and tab\\there"  [A Help/Edit]'),
+                        lines[0])
+        self.assertTrue(lines[2].endswith("  Ada           First  [A Home]"), lines[2])
 
     def test_recent_lists_page_changes_with_a_limit(self):
         lines = self.ok("recent").decode().splitlines()
         self.assertEqual(len(lines), 3)
-        pages = [re.split(r"  +", line)[3] for line in lines]
+        pages = [re.split(r"  +", line)[4] for line in lines]
         self.assertEqual(pages, ["Help/Edit", "Home", "Home"])
+        self.assertEqual([re.split(r"  +", line)[3] for line in lines], ["added", "modified", "added"])
         self.assertEqual(len({line.index(p) for line, p in zip(lines, pages)}), 1)
-        self.assertEqual(len(self.ok("recent", "-n", "2").splitlines()), 2)
-        self.assertEqual(len(self.ok("recent", "-n1").splitlines()), 1)
+        # Two commits, and the line that leads to the next page.
+        lines = self.ok("recent", "-n", "2").decode().splitlines()
+        self.assertEqual(len(lines), 3)
+        self.assertTrue(lines[2].startswith("(more: wikidb recent --after "), lines)
+        self.assertEqual(len(self.ok("recent", "-n1").splitlines()), 2)
+        self.assertEqual(len(self.ok("recent", "-n3").splitlines()), 3)
 
     def test_show_diff_and_restore(self):
         second, first = self.hashes("Home")
@@ -276,6 +292,136 @@ class Writes(CliTest):
         self.assertEqual(self.failed("mv", "A", "B"), "Page already exists: B")
         self.assertEqual(self.failed("mv", "Nope", "C"), "Page not found: Nope")
 
+class PagedLibrary:
+    """The library's paged reads through ctypes, to compare the program's
+    --json output with."""
+
+    def __init__(self, root):
+        # A ctypes handle of its own, so that the package's declarations of
+        # the same functions stay as they are.
+        self.lib = ctypes.CDLL(wikidb.load_library().path)
+        lib = self.lib
+        c = ctypes
+        lib.wikidb_history_page_json.restype = c.c_char_p
+        lib.wikidb_history_page_json.argtypes = [c.c_void_p, c.c_char_p, c.c_char_p, c.c_int,
+                                                 c.c_char_p, c.c_char_p, c.c_char_p, c.c_int]
+        lib.wikidb_recent_page_json.restype = c.c_char_p
+        lib.wikidb_recent_page_json.argtypes = [c.c_void_p, c.c_char_p, c.c_int, c.c_char_p,
+                                                c.c_char_p]
+        lib.wikidb_search_json.restype = c.c_char_p
+        lib.wikidb_search_json.argtypes = [c.c_void_p, c.c_char_p, c.c_int, c.c_int]
+        lib.wikidb_deleted_pages_json.restype = c.c_char_p
+        lib.wikidb_deleted_pages_json.argtypes = [c.c_void_p]
+        lib.wikidb_blame_json.restype = c.c_char_p
+        lib.wikidb_blame_json.argtypes = [c.c_void_p, c.c_char_p, c.c_char_p]
+        lib.wikidb_open.restype = c.c_void_p
+        lib.wikidb_open.argtypes = [c.c_char_p]
+        lib.wikidb_close.argtypes = [c.c_void_p]
+        self.h = lib.wikidb_open(root.encode())
+
+    def close(self):
+        self.lib.wikidb_close(self.h)
+
+    def _check(self, out):
+        if out is None:
+            self.lib.wikidb_last_error.restype = ctypes.c_char_p
+            raise AssertionError(self.lib.wikidb_last_error())
+        return out
+
+    def history(self, title, cursor=None, limit=0, author=None, since=None, until=None, flags=0):
+        return self._check(self.lib.wikidb_history_page_json(self.h, title, cursor, limit, author,
+                                                             since, until, flags))
+
+    def recent(self, cursor=None, limit=0, author=None, since=None):
+        return self._check(self.lib.wikidb_recent_page_json(self.h, cursor, limit, author, since))
+
+    def search(self, query, limit=0, flags=0):
+        return self._check(self.lib.wikidb_search_json(self.h, query, limit, flags))
+
+    def deleted(self):
+        return self._check(self.lib.wikidb_deleted_pages_json(self.h))
+
+    def blame(self, title, rev=None):
+        return self._check(self.lib.wikidb_blame_json(self.h, title, rev))
+
+
+def git(root, *args):
+    return subprocess.run(["git", "-C", root, *args], check=True, capture_output=True).stdout
+
+
+class PagedReads(CliTest):
+    def setUp(self):
+        super().setUp()
+        self.ok("save", "Old", "-a", "Ada", stdin="Über den Wolken\nzweite Zeile\n".encode())
+        for i in range(4):
+            self.ok("save", "Other", "-a", "Bob", stdin=b"other %d\n" % i)
+        # A rename as the library records it, made with git here.
+        git(self.root, "mv", "pages/Old.wiki", "pages/New.wiki")
+        with open(os.path.join(self.root, "pages", "New.wiki"), "wb") as f:
+            f.write("Über den Wolken\nneu\nganz\nanders\n".encode())
+        git(self.root, "add", "-A")
+        git(self.root, "commit", "-q", "-m", 'Rename Old\n\nWikidb-Rename: "Old" -> "New"')
+
+    def test_log_pages_through_the_more_line_and_follows_renames(self):
+        seen, args = [], ["log", "-n", "2"]
+        for _ in range(10):
+            lines = self.ok(*args).decode().splitlines()
+            more = [l for l in lines if l.startswith("(more: wikidb ")]
+            seen += [l.split()[0] for l in lines if not l.startswith("(more")]
+            if not more:
+                break
+            self.assertEqual(len(lines), 3)
+            args = more[0][len("(more: wikidb "):-1].split()
+        everything = git(self.root, "log", "--format=%h", "--abbrev=7").decode().split()
+        self.assertEqual(seen, everything)
+        lines = self.ok("log", "New").decode().splitlines()
+        self.assertEqual(len(lines), 2)
+        self.assertIn("[renamed from Old]", lines[0])
+        self.assertIn("Ada", lines[1])
+        self.assertEqual(len(self.ok("log", "New", "--no-follow").splitlines()), 1)
+        self.assertEqual(len(self.ok("log", "--author", "ada").splitlines()), 1)
+        self.assertIn("[R New (from Old)]", self.ok("log", "-n", "1").decode())
+        self.assertEqual(self.failed("log", "--after", "bogus"), "Invalid cursor")
+        self.assertEqual(self.failed("log", "--since", "last week"), "Invalid date: last week")
+        self.assertEqual(self.failed("log", "Nope"), "Page not found: Nope")
+
+    def test_recent_shows_kinds_and_pages(self):
+        lines = self.ok("recent", "-n", "1").decode().splitlines()
+        self.assertEqual(re.split(r"  +", lines[0])[3:5], ["renamed", "New (from Old)"])
+        self.assertTrue(lines[-1].startswith("(more: wikidb recent --after "))
+        self.assertEqual(len(self.ok("recent", "--author", "bob").splitlines()), 4)
+
+    def test_grep_words_in_any_case_and_order(self):
+        self.assertEqual(self.ok("grep", "wolken", "ÜBER"), "New:1:1: Über den Wolken\n".encode())
+        self.assertEqual(self.ok("grep", "--case-sensitive", "über"), b"")
+        self.assertEqual(self.ok("grep", "-w", "Wolk"), b"")
+        self.assertEqual(self.ok("grep", "--titles", "new"), b"New (title)\n")
+        for name in ("S1", "S2", "S3"):
+            self.ok("save", name, stdin=b"same\n")
+        self.assertEqual(self.ok("grep", "SAME", "-n", "2").decode().splitlines(),
+                         ["S1:1:1: same", "S2:1:1: same", "(more hits: raise -n, now 2)"])
+        self.assertEqual(len(self.ok("grep", "SAME", "-n", "3").splitlines()), 3)
+        self.assertEqual(self.ok("grep", "--", "-O"), b"")
+        self.assertEqual(self.failed("grep", " "), "Empty search query")
+
+    def test_deleted_names_the_restore_that_brings_it_back(self):
+        self.ok("rm", "Other")
+        line = self.ok("deleted").decode().splitlines()[0]
+        self.assertTrue(line.startswith("Other  "), line)
+        restore = line[line.index("wikidb restore "):].split()[2:4]
+        self.ok("restore", *restore)
+        self.assertEqual(self.ok("cat", "Other"), b"other 3\n")
+        self.assertIn("renamed to New", self.ok("deleted").decode())
+
+    def test_blame_crosses_the_recorded_rename(self):
+        lines = self.ok("blame", "New").decode().splitlines()
+        self.assertEqual(len(lines), 4)
+        self.assertTrue(lines[0].split()[1] == "Ada" and lines[0].endswith("1)  Über den Wolken"), lines)
+        self.assertNotIn("Ada", lines[1])
+        first = git(self.root, "rev-list", "--max-parents=0", "HEAD").decode().strip()
+        self.assertEqual(len(self.ok("blame", "Old", first).splitlines()), 2)
+        self.assertEqual(self.failed("blame", "New", "nope"), "Unknown revision: nope")
+
 
 class Usage(unittest.TestCase):
     def assert_usage(self, *args):
@@ -296,6 +442,10 @@ class Usage(unittest.TestCase):
         self.assert_usage("cat", "Home", "--json")
         self.assert_usage("recent", "-n", "0")
         self.assert_usage("recent", "-n", "3x")
+        self.assert_usage("log", "-n", "0")
+        self.assert_usage("log", "--follow", "--no-follow")
+        self.assert_usage("grep")
+        self.assert_usage("blame")
         self.assert_usage("-C")
         self.assert_usage("--frobnicate")
 

@@ -53,7 +53,7 @@ printf 'untracked\n' >"$repo/pages/New page.wiki"
 
 fields='%H%x1f%an%x1f%ad%x1f%s'
 rm -rf "$out"
-mkdir -p "$out"/{list,history,recent,batch_sizes,history_raw,graph_file,json_str,cquote,win_quote}
+mkdir -p "$out"/{list,history,recent,batch_sizes,history_raw,graph_file,json_str,cquote,win_quote,log_z,cursor,blame,grep}
 
 # Page list: the library's ls-files, with paths quoted both ways; -z too.
 cp "$snap/ls" "$out/list/ls-files"
@@ -125,5 +125,29 @@ printf '%s\0' 'C:\wiki' commit -m 'Update "Home" \"quoted\"\\' --author 'Zoë <w
   >"$out/win_quote/commit"
 printf '%s\0' '\\server\share\wiki' add '' 'pages/tab	t.wiki' 'pages/back\\slash\\.wiki' 'x\"' \
   >"$out/win_quote/add"
+
+# Paged reads: the NUL-separated log (with a recorded rename), cursors and
+# dates, blame porcelain and a zero-context diff, grep -z output.
+zfmt='--format=tformat:%x01%H%x00%P%x00%an%x00%ae%x00%ad%x00%at%x00%s%x00%B'
+g mv pages/renamed.wiki pages/again.wiki
+printf 'x\n' >"$repo/pages/again.wiki"
+commit "Ann Author" "Rename renamed
+
+Wikidb-Rename: \"renamed\" -> \"again\""
+g log -z "$zfmt" --date=iso --name-status --find-renames -- pages/ >"$out/log_z/wiki"
+g log -z "$zfmt" --date=iso -- pages/Home.wiki >"$out/log_z/home"
+g log -z "$zfmt" --date=iso --name-status --no-renames --diff-filter=D -- pages/ >"$out/log_z/deleted"
+head=$(g rev-parse HEAD)
+printf 'p1.%s.0.50.0badf00d.%s.486f6d65' "$head" "$head" >"$out/cursor/page"
+printf 'w1.%s.1.0.12345678.-' "$head" >"$out/cursor/wiki"
+printf '2026-03-01T10:00:00+01:00' >"$out/cursor/date-zone"
+printf '2024-02-29' >"$out/cursor/date-leap"
+printf '@1767312000' >"$out/cursor/date-unix"
+g blame --porcelain HEAD -- pages/Home.wiki >"$out/blame/home"
+g blame --porcelain HEAD -- "pages/dq\"q.wiki" >"$out/blame/dq"
+g diff -U0 HEAD~5:pages/Home.wiki HEAD:pages/Home.wiki >"$out/blame/diff"
+g grep -z -n --column -I -i -e a -- pages/ >"$out/grep/lines" || true
+g grep -z -l -I -e a -- pages/ >"$out/grep/files" || true
+printf 'Caf\303\251 \316\243\317\202 [x]*.?' >"$out/grep/term"
 
 du -sh "$out"/*

@@ -67,6 +67,20 @@ void every_function_fails_as_documented(Wiki &w, const Expect &e) {
   EXPECT_STREQ(wikidb_last_error(), "");
   EXPECT_STREQ(wikidb_get_recent_changes_json(w.h, 10), "[]");
   EXPECT_STREQ(wikidb_last_error(), "");
+
+  // The paged reads fail, with git's complaint as the message.
+  EXPECT_EQ(wikidb_history_page_json(w.h, "Alpha", nullptr, 0, nullptr, nullptr, nullptr, WIKIDB_FOLLOW), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "history page";
+  EXPECT_EQ(wikidb_history_page_json(w.h, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "wiki history page";
+  EXPECT_EQ(wikidb_recent_page_json(w.h, nullptr, 0, nullptr, nullptr), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "recent page";
+  EXPECT_EQ(wikidb_search_json(w.h, "first", 0, 0), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "search";
+  EXPECT_EQ(wikidb_deleted_pages_json(w.h), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "deleted pages";
+  EXPECT_EQ(wikidb_blame_json(w.h, "Alpha", nullptr), nullptr);
+  EXPECT_EQ(wikidb_last_error(), e.message) << "blame";
 }
 
 class Faults : public LeakCounted {

@@ -18,6 +18,11 @@ using namespace testutil;
 
 namespace {
 
+std::string text_of(const char *json) {
+  EXPECT_NE(json, nullptr) << wikidb_last_error();
+  return json ? json : "";
+}
+
 // A wiki with a page of two commits and a second page, and the answers of
 // the queries on it, read without faults.
 struct Wiki {
@@ -25,6 +30,7 @@ struct Wiki {
   std::string root = dir / "wiki";
   std::string c1, c2;
   std::string list, history, recent, revision, diff;
+  std::string page_history, wiki_history, recent_page, search, deleted, blame;
 
   Wiki() {
     wikidb_handle *h = wikidb_open(root.c_str());
@@ -32,8 +38,10 @@ struct Wiki {
     EXPECT_EQ(wikidb_save_page(h, "Alpha", "first\n", "Ann", "one"), 0);
     EXPECT_EQ(wikidb_save_page(h, "Alpha", "second\n", "Ann", "two"), 0);
     EXPECT_EQ(wikidb_save_page(h, "sub/Beta", "beta\n", "Bob <bob@example.org>", "three"), 0);
-    c1 = git(root, "rev-parse HEAD~2");
-    c2 = git(root, "rev-parse HEAD~1");
+    EXPECT_EQ(wikidb_save_page(h, "Gone", "g\n", nullptr, nullptr), 0);
+    EXPECT_EQ(wikidb_delete_page(h, "Gone", nullptr, nullptr), 0);
+    c1 = git(root, "rev-parse HEAD~4");
+    c2 = git(root, "rev-parse HEAD~3");
     c1.pop_back();
     c2.pop_back();
     list = wikidb_list_pages_json(h, nullptr);
@@ -41,6 +49,12 @@ struct Wiki {
     recent = wikidb_get_recent_changes_json(h, 10);
     revision = wikidb_get_revision(h, "Alpha", c1.c_str());
     diff = wikidb_get_diff(h, "Alpha", c1.c_str(), c2.c_str());
+    page_history = text_of(wikidb_history_page_json(h, "Alpha", nullptr, 1, nullptr, nullptr, nullptr, WIKIDB_FOLLOW));
+    wiki_history = text_of(wikidb_history_page_json(h, nullptr, nullptr, 2, "ann", nullptr, nullptr, 0));
+    recent_page = text_of(wikidb_recent_page_json(h, nullptr, 10, nullptr, nullptr));
+    search = text_of(wikidb_search_json(h, "\xc3\x9c" "ber second", 10, WIKIDB_SEARCH_TITLES));
+    deleted = text_of(wikidb_deleted_pages_json(h));
+    blame = text_of(wikidb_blame_json(h, "Alpha", nullptr));
     wikidb_close(h);
   }
 };
@@ -245,6 +259,48 @@ const Case kCases[] = {
        r.disarm();
        r.judge_change(rc);
        if (rc != 0) wikidb_abort(r.h);
+     }},
+    {"history page",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_history_page_json(r.h, "Alpha", nullptr, 1, nullptr, nullptr, nullptr, WIKIDB_FOLLOW);
+       r.disarm();
+       r.judge_text(j, r.wiki.page_history);
+     }},
+    {"wiki history page",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_history_page_json(r.h, nullptr, nullptr, 2, "ann", nullptr, nullptr, 0);
+       r.disarm();
+       r.judge_text(j, r.wiki.wiki_history);
+     }},
+    {"recent page",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_recent_page_json(r.h, nullptr, 10, nullptr, nullptr);
+       r.disarm();
+       r.judge_text(j, r.wiki.recent_page);
+     }},
+    {"search",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_search_json(r.h, "\xc3\x9c" "ber second", 10, WIKIDB_SEARCH_TITLES);
+       r.disarm();
+       r.judge_text(j, r.wiki.search);
+     }},
+    {"deleted pages",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_deleted_pages_json(r.h);
+       r.disarm();
+       r.judge_text(j, r.wiki.deleted);
+     }},
+    {"blame",
+     [](Round &r) {
+       r.arm();
+       const char *j = wikidb_blame_json(r.h, "Alpha", nullptr);
+       r.disarm();
+       r.judge_text(j, r.wiki.blame);
      }},
     {"version, last_error, close",
      [](Round &r) {
