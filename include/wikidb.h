@@ -4,8 +4,10 @@
  * The library stores each page as ROOT/pages/TITLE.wiki and records every
  * change as a git commit in ROOT, running the git command-line program (found
  * on PATH) as a child process. Its functions are all declared here: the
- * thirteen of version 1.0, and the write API of version 1.1 (conditional
- * saves, the commit a write made, renames and batches).
+ * thirteen of version 1.0, and those of version 1.1: the write API
+ * (conditional saves, the commit a write made, renames and batches) and the
+ * paged reads (history and recent changes by cursor, search, deleted pages,
+ * blame).
  *
  * Conventions that hold for every function below:
  *
