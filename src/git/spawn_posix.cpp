@@ -10,6 +10,9 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -354,6 +357,7 @@ struct child_setup {
   int out_fd;
   int err_fd;
   volatile int error;  // errno of a failed exec, seen by the parent
+  pid_t parent;        // the host process that starts git
 };
 
 // The portable start: posix_spawnp, which glibc implements with a vfork-like
@@ -413,6 +417,13 @@ static int child_main(void *arg) {
     if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
   sigset_t none;
   sigemptyset(&none);
+  // A git whose writer was killed must not go on changing the repository
+  // (moving a branch, writing the index) while the next writer repairs
+  // what the dead one left: it dies with the thread that started it.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != s->parent) {
+    s->error = ECHILD;
+    _exit(127);
+  }
   int in = s->in_fd >= 0 ? s->in_fd : open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (in < 0 || dup2(in, 0) < 0 || dup2(s->out_fd, 1) < 0 || dup2(s->err_fd, 2) < 0) {
     s->error = errno ? errno : EBADF;
@@ -526,7 +537,7 @@ spawn_result spawn_git(const spawn_request *req, strbuf *out, strbuf *err) {
     argv[3] = root;
     for (size_t i = 0; i <= argc; i++) argv[4 + i] = args[i];
     child_setup setup = {argv, env, input ? in_fds[0] : -1, pipe_fds[1],
-                         err ? err_fds[1] : pipe_fds[1], 0};
+                         err ? err_fds[1] : pipe_fds[1], 0, getpid()};
 #if defined(__linux__)
     if (!s_portable_start)
       start_err = start_with_descriptor(&setup, &child.pid, &child.pidfd);
