@@ -262,7 +262,10 @@ TEST(Blame, PorcelainLinesAndCommits) {
   blame_result_release(&r);
   // Not porcelain: a text line before any header, a cut header.
   for (std::string bad : {std::string("\tx\n"), a + " 1\n", a + " 1 1\nauthor A\n", std::string("zz 1 1\n\tx\n")})
-    EXPECT_FALSE(parse_blame(bad.data(), bad.size(), &r)) << bad, blame_result_release(&r);
+  {
+    EXPECT_FALSE(parse_blame(bad.data(), bad.size(), &r)) << bad;
+    blame_result_release(&r);  // what a failed parse kept is the caller's to release
+  }
 }
 
 TEST(LineMap, HunkHeadersOfAZeroContextDiff) {
