@@ -1,12 +1,16 @@
 // The recent-changes parser on any "log --name-status" output.
 #include "fuzz_support.h"
+#include "frame/utf8.h"
 #include "reports/parse.h"
 
 struct ref_change {
   std::string hash, author, date, summary, page;
 };
 
-static std::string cut(const std::string &s, size_t cap) { return s.substr(0, cap - 1); }
+// Fields are cut to their capacity less one, never inside a character.
+static std::string cut(const std::string &s, size_t cap) {
+  return s.size() > cap - 1 ? s.substr(0, utf8_whole(s.data(), cap - 1)) : s;
+}
 
 static std::vector<ref_change> ref_recent(const std::string &text) {
   std::vector<ref_change> out;
