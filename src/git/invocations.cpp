@@ -327,13 +327,13 @@ static int run_split(const char *root, const char *const *args, const char *cons
 }
 
 int git_resolve_commit(const char *root, const char *rev, git_output *res) {
-  strbuf spec = {};
-  strbuf_append_str(&spec, rev);
-  strbuf_append_str(&spec, "^{commit}");
+  strbuf peeled = {};
+  strbuf_append_str(&peeled, rev);
+  strbuf_append_str(&peeled, "^{commit}");
   const char *args[] = {"rev-parse", "--verify", "--quiet", "--end-of-options",
-                        spec.data ? spec.data : "", nullptr};
+                        peeled.data ? peeled.data : "", nullptr};
   int rc = run_split(root, args, nullptr, res);
-  strbuf_release(&spec);
+  strbuf_release(&peeled);
   return rc;
 }
 
