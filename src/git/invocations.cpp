@@ -230,14 +230,7 @@ int git_hash_object(const char *root, const char *type, const char *data, size_t
   // repository's attributes say about line endings.
   const char *args[] = {"hash-object", "-w", "-t", type, "--no-filters", "--stdin", nullptr};
   const git_call call = {args, data, len, nullptr, true};
-  git_output res;
-  int rc = run_git_call(root, &call, &res);
-  if (rc != -1 && out) {
-    *out = res.out;
-    res.out = nullptr;
-  }
-  git_output_release(&res);
-  return rc;
+  return run_git_call_out(root, &call, out);
 }
 
 int git_commit_tree(const char *root, const char *tree, const char *parent, const char *message,
@@ -245,14 +238,7 @@ int git_commit_tree(const char *root, const char *tree, const char *parent, cons
   const char *args[] = {"commit-tree", tree, "-p", parent, nullptr};
   if (!parent) args[2] = nullptr;
   const git_call call = {args, message, message_len, env, true};
-  git_output res;
-  int rc = run_git_call(root, &call, &res);
-  if (rc != -1 && out) {
-    *out = res.out;
-    res.out = nullptr;
-  }
-  git_output_release(&res);
-  return rc;
+  return run_git_call_out(root, &call, out);
 }
 
 int git_update_ref_cas(const char *root, const char *new_hash, const char *old_hash,
@@ -269,27 +255,13 @@ int git_last_change(const char *root, const char *tip, const char *path, char **
   const char *args[] = {"log", "-1", "--format=%H", "--name-status", "--no-renames", tip, "--",
                         path, nullptr};
   const git_call call = {args, nullptr, 0, nullptr, true};
-  git_output res;
-  int rc = run_git_call(root, &call, &res);
-  if (rc != -1 && out) {
-    *out = res.out;
-    res.out = nullptr;
-  }
-  git_output_release(&res);
-  return rc;
+  return run_git_call_out(root, &call, out);
 }
 
 int git_rev_parse_head(const char *root, char **out) {
   const char *args[] = {"rev-parse", "-q", "--verify", "HEAD^{commit}", nullptr};
   const git_call call = {args, nullptr, 0, nullptr, true};
-  git_output res;
-  int rc = run_git_call(root, &call, &res);
-  if (rc != -1 && out) {
-    *out = res.out;
-    res.out = nullptr;
-  }
-  git_output_release(&res);
-  return rc;
+  return run_git_call_out(root, &call, out);
 }
 
 int git_update_index_info(const char *root, const char *input, size_t input_len) {

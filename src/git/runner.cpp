@@ -58,17 +58,21 @@ void git_output_release(git_output *res) {
   *res = {};
 }
 
-int run_git_input(const char *root, const char *const *args, const char *input, size_t input_len,
-                  char **out) {
-  const git_call call = {args, input, input_len, nullptr, false};
+int run_git_call_out(const char *root, const git_call *call, char **out) {
   git_output res;
-  int rc = run_git_call(root, &call, &res);
+  int rc = run_git_call(root, call, &res);
   if (rc != -1 && out) {
     *out = res.out;
     res.out = nullptr;
   }
   git_output_release(&res);
   return rc;
+}
+
+int run_git_input(const char *root, const char *const *args, const char *input, size_t input_len,
+                  char **out) {
+  const git_call call = {args, input, input_len, nullptr, false};
+  return run_git_call_out(root, &call, out);
 }
 
 int run_git(const char *root, const char *const *args, char **out) {

@@ -46,6 +46,10 @@ struct git_output {
 int run_git_call(const char *root, const git_call *call, git_output *res);
 void git_output_release(git_output *res);
 
+// As run_git_call, handing standard output to *out (when out is non-null
+// and git ran; null when it printed nothing) and dropping the rest.
+int run_git_call_out(const char *root, const git_call *call, char **out);
+
 // How long a git that has closed its output may take to exit (30 s). Tests
 // shorten it; the value is never changed otherwise.
 void run_git_set_wait_limit_ms(int ms);
