@@ -756,6 +756,152 @@ WIKIDB_API const char *wikidb_deleted_pages_json(wikidb_handle *handle);
 WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *title,
                                          const char *revision);
 
+/* ----------------------------------------------------------------- sync */
+
+/*
+ * Sync: a wiki meeting other clones of itself at a remote git repository
+ * (a URL git reaches, or the name of a remote of the repository's own git
+ * configuration).
+ *
+ * How a sync works, and what it promises:
+ *
+ *  - The remote's branch is read with "ls-remote" and fetched, when its tip
+ *    is new here, into the private ref refs/wikidb/fetch/NAME (never the
+ *    user's remote-tracking refs, no FETCH_HEAD). Integration then runs
+ *    under the writer lock, without a merge or rebase in the work tree:
+ *      - the remote behind or equal: nothing to integrate;
+ *      - the remote ahead only: the branch is moved to the remote's tip by a
+ *        compare-and-swap ("fast_forward");
+ *      - both moved: "git merge-tree --write-tree" merges the two in
+ *        objects; a clean result is committed with both tips as parents
+ *        (every commit of both sides keeps its author; the merge itself is
+ *        the repository's identity, message "Sync with NAME/BRANCH") and
+ *        published by a compare-and-swap ("merged").
+ *    After a move exactly the changed files and their index entries are
+ *    brought to the new commit, journalled as the write API's commits are,
+ *    so a sync killed at any point leaves the old or the new commit and the
+ *    next writer brings the pages in line. Then the result is pushed (never
+ *    forced). A push refused because the remote moved meanwhile, or a branch
+ *    that moved during integration, starts the sync again, at most 5 rounds
+ *    ("The remote kept moving during the sync"). Sync is idempotent: after
+ *    any failure (remote down, network cut, process killed) it is simply
+ *    called again.
+ *  - A conflict (both sides changed a page in overlapping ways, or one
+ *    changed and the other deleted it) changes nothing here: no merge
+ *    state, no conflict marker in any page file. The report lists each such
+ *    page. The host resolves a page by saving the resolved text (typically
+ *    with wikidb_save_page_if expecting the reported "ours" revision) and
+ *    syncs again: a page saved here after the report, whose remote side has
+ *    not changed since, is taken as this wiki holds it. A page whose remote
+ *    side changed again is reported again.
+ *  - The remote's URL is never taken for an option: a URL beginning with
+ *    '-' or holding control bytes is refused, and git receives it after
+ *    "--end-of-options". Transports through a remote helper ("ext::CMD",
+ *    "fd::N", any "X::ADDRESS") are refused unless flags hold
+ *    WIKIDB_SYNC_ALLOW_COMMANDS; the gits of a sync run with protocol.allow
+ *    "never" except file, git, http, https and ssh (and ext only with that
+ *    flag), so a URL rewritten by the user's "insteadOf" cannot reach one
+ *    either. They run with GIT_TERMINAL_PROMPT=0 and no askpass program, so
+ *    nothing waits for a password, and give up an http transfer slower than
+ *    1 KB/s for 60 s. ssh runs as the user's git runs it: host keys are
+ *    checked as the user's settings say. All of this is set in the
+ *    environment of those gits only, never in the process's.
+ *  - The report, in the handle's sync slot (wikidb_sync_report):
+ *      {"state":S,"ahead":N,"behind":M,"rewritten":B,
+ *       "pages_changed":[P,...],"conflicts":[C,...]}
+ *    S one of "up_to_date" (nothing to integrate or push; also a pull-only
+ *    sync with local commits left unpushed), "pushed" (only local commits,
+ *    now pushed), "fast_forward", "merged", "conflict". N and M the commits
+ *    only here and only at the remote when the sync began its last round.
+ *    B true when the remote's branch no longer contains the tip the last
+ *    sync saw (it was force-pushed): its history is then merged like any
+ *    other, so nothing of this wiki is lost, and the host is told. P the
+ *    pages (names as wikidb_list_pages_json gives them) this sync changed
+ *    here. Each C: {"page":T,"path":R,"base":X,"ours":O,"theirs":H,
+ *    "base_text":..,"ours_text":..,"theirs_text":..,"merged_text":..} with
+ *    T the page name (the repository path R for a file that is not a page),
+ *    X, O, H the page's revisions at the common ancestor, here and at the
+ *    remote ("" where the page is absent), the three texts (null where
+ *    absent) and git's three-way merge with markers "<<<<<<< ours",
+ *    "=======", ">>>>>>> theirs" (null unless both sides have the page).
+ */
+
+/** Flags of wikidb_sync. */
+#define WIKIDB_SYNC_PULL_ONLY 1        /* integrate, never push */
+#define WIKIDB_SYNC_PUSH_ONLY 2        /* push; fail when the remote has news */
+#define WIKIDB_SYNC_ALLOW_UNRELATED 4  /* merge a remote history without a common commit */
+#define WIKIDB_SYNC_ALLOW_COMMANDS 8   /* allow transports that run commands (ext::) */
+
+/**
+ * Stores a remote for the wiki in its repository's configuration
+ * (wikidb-remote.NAME.url and .branch).
+ *
+ * name:   letters, digits, '.', '_', '-', not starting with '-' or '.', at
+ *         most 64 bytes.
+ * url:    a URL or path git reaches, or the name of a remote of the
+ *         repository's git configuration (its URL is then read at each
+ *         sync); not beginning with '-', no control bytes, under 1024 bytes.
+ * branch: the remote's branch; NULL or "" for the branch HEAD names here.
+ *
+ * Returns 0, or -1 with "Invalid handle", "Invalid remote name", "Invalid
+ * remote URL: URL", "Invalid remote branch: BRANCH", or the git runner's
+ * message.
+ */
+WIKIDB_API int wikidb_remote_set(wikidb_handle *handle, const char *name, const char *url,
+                                 const char *branch);
+
+/**
+ * Adds a git setting for the network gits of this handle's syncs, e.g.
+ * "http.extraHeader" with a token, or "http.sslCAInfo": credentials and
+ * transport options stay per handle, never in the process's environment.
+ * Settings of "protocol." are refused (the flags decide them); a key given
+ * again adds another value, as git's multi-valued settings do.
+ *
+ * Returns 0, or -1 with "Invalid handle", "Invalid setting" (a key not of
+ * the form SECTION.NAME, beginning with '-', holding a control byte or
+ * '=', a "protocol." key in any letter case, or a NULL value), or "Memory
+ * allocation failed".
+ */
+WIKIDB_API int wikidb_sync_config(wikidb_handle *handle, const char *key, const char *value);
+
+/**
+ * Syncs the wiki with a remote stored by wikidb_remote_set (or a remote of
+ * the repository's git configuration by that name).
+ *
+ * remote: the remote's name; NULL or "" for "origin".
+ * flags:  0 or WIKIDB_SYNC_* bits; others are refused ("Invalid flags"), as
+ *         are PULL_ONLY and PUSH_ONLY together.
+ *
+ * Returns 0 when the sync completed (the report's state says how),
+ * WIKIDB_CONFLICT when pages conflict (state "conflict"; nothing changed
+ * here, the report lists them), or -1 on failure: "Invalid handle",
+ * "Invalid flags", "Unknown remote: NAME", "Invalid remote URL: URL",
+ * "Invalid remote branch: BRANCH", "Remote URL names a transport that may
+ * run commands: URL", "The remote's history is unrelated to the wiki's: URL
+ * BRANCH", "The remote has changes the wiki lacks: sync without push-only
+ * first", "The remote kept moving during the sync", "Remote branch vanished
+ * during the fetch: BRANCH", "Failed to write the conflict record: PATH",
+ * "Unexpected output from git ...", "Memory allocation failed", the writer
+ * lock's and the write API's refusals and busy messages, or the git
+ * runner's message (the remote unreachable, a push refused by the server's
+ * hooks). After -1 the report slot is empty; nothing here is half-applied.
+ */
+WIKIDB_API int wikidb_sync(wikidb_handle *handle, const char *remote, int flags);
+
+/**
+ * The report of the last wikidb_sync on the handle (see above), owned by the
+ * handle and valid until its next sync; NULL when that sync failed or none
+ * ran, or for a NULL handle ("Invalid handle").
+ */
+WIKIDB_API const char *wikidb_sync_report(wikidb_handle *handle);
+
+/**
+ * wikidb_sync, returning its report: the JSON on success and on conflict
+ * (state "conflict"), NULL on failure with the message set. A host that
+ * needs the return code calls wikidb_sync and wikidb_sync_report instead.
+ */
+WIKIDB_API const char *wikidb_sync_json(wikidb_handle *handle, const char *remote, int flags);
+
 #ifdef __cplusplus
 }
 #endif

@@ -144,6 +144,23 @@ const std::vector<CommandSpec> &commands() {
        "number and the text. Lines kept across a rename made by the library are\n"
        "traced to their commits under the old name.",
        {s_json}, 1, 2, true, cmd_blame},
+      {"remote", "add NAME URL [--branch BRANCH]", "name a remote repository to sync with",
+       "Stores URL (a URL or path git reaches, or the name of a remote of the\n"
+       "repository's git configuration) as the wiki's remote NAME, syncing BRANCH\n"
+       "(default: the wiki's own branch).",
+       {{'\0', "branch", "BRANCH", "the remote's branch"}}, 3, 3, true, cmd_remote},
+      {"sync", "[--pull-only|--push-only] [--allow-unrelated] [--json] [REMOTE]",
+       "fetch, integrate and push the wiki's changes with a remote",
+       "Fetches REMOTE (default \"origin\"), brings its changes in (a fast-forward,\n"
+       "or a merge made in git's objects: the work tree never holds a merge in\n"
+       "progress) and pushes the result. Prints the outcome, the pages changed and\n"
+       "each conflicting page; on conflict nothing changes and the status is 3:\n"
+       "save the resolved page (\"save --if OURS\") and sync again.",
+       {{'\0', "pull-only", nullptr, "integrate the remote's changes, push nothing"},
+        {'\0', "push-only", nullptr, "push, and fail when the remote has changes"},
+        {'\0', "allow-unrelated", nullptr, "merge a remote history with no common commit"},
+        s_json},
+       0, 1, true, cmd_sync},
       {"version", "", "print the library's version", "", {}, 0, 0, false, cmd_version},
       {"help", "[COMMAND]", "show this help, or one command's",
        "Without COMMAND, describes every command; \"wikidb help COMMAND\" is the same\n"

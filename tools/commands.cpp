@@ -202,6 +202,56 @@ int cmd_rev(const Parsed &p) {
   return EXIT_OK;
 }
 
+int cmd_remote(const Parsed &p) {
+  if (p.args[0] != "add" || p.args.size() != 3)
+    return usage_error(p.command, "expected: remote add NAME URL");
+  Wiki w(p);
+  if (!w.h) return EXIT_FAILED;
+  if (wikidb_remote_set(w.h, p.args[1].c_str(), p.args[2].c_str(), option_value(p, "branch")) != 0)
+    return fail(wikidb_last_error());
+  return EXIT_OK;
+}
+
+int cmd_sync(const Parsed &p) {
+  const bool pull = has_flag(p, "pull-only"), push = has_flag(p, "push-only");
+  if (pull && push) return usage_error(p.command, "--pull-only and --push-only exclude each other");
+  int flags = (pull ? WIKIDB_SYNC_PULL_ONLY : 0) | (push ? WIKIDB_SYNC_PUSH_ONLY : 0) |
+              (has_flag(p, "allow-unrelated") ? WIKIDB_SYNC_ALLOW_UNRELATED : 0);
+  Wiki w(p);
+  if (!w.h) return EXIT_FAILED;
+  int rc = wikidb_sync(w.h, arg_or_null(p, 0), flags);
+  if (rc == -1) return fail(wikidb_last_error());
+  const char *json = wikidb_sync_report(w.h);
+  if (has_flag(p, "json")) return print_json(json), rc == WIKIDB_CONFLICT ? EXIT_CONFLICT : EXIT_OK;
+  // The report's head: {"state":"S","ahead":N,"behind":M,"rewritten":B,"pages_changed":[...],
+  const std::string text = json;
+  auto number = [&](const char *key) {
+    size_t at = text.find(key);
+    return at == std::string::npos ? 0L : strtol(text.c_str() + at + strlen(key), nullptr, 10);
+  };
+  size_t s0 = text.find("\"state\":\"") + 9;
+  const std::string state = text.substr(s0, text.find('"', s0) - s0);
+  std::vector<Row> pages, conflicts;
+  std::string error;
+  size_t pa = text.find("\"pages_changed\":"), co = text.find(",\"conflicts\":[");
+  if (pa == std::string::npos || co == std::string::npos ||
+      !parse_report(text.substr(pa + 16, co - pa - 16).c_str(), &pages, &error) ||
+      !parse_conflicts(json, &conflicts, &error))
+    return fail("cannot read the library's report (" + error + ")");
+  std::string line = state;
+  for (char &c : line)
+    if (c == '_') c = ' ';
+  write_out(line + " (ahead " + std::to_string(number("\"ahead\":")) + ", behind " +
+            std::to_string(number("\"behind\":")) + ")\n");
+  if (text.find("\"rewritten\":true") != std::string::npos)
+    write_out("note: the remote's branch was rewritten (force-pushed) since the last sync\n");
+  for (const Row &r : pages) write_out("changed: " + for_display(field(r, "")) + "\n");
+  for (const Row &r : conflicts)
+    write_out("conflict: " + for_display(field(r, "page")) + " (ours " +
+              short_hash(field(r, "ours")) + ", theirs " + short_hash(field(r, "theirs")) + ")\n");
+  return rc == WIKIDB_CONFLICT ? EXIT_CONFLICT : EXIT_OK;
+}
+
 int cmd_version(const Parsed &) {
   write_out(std::string("wikidb version ") + wikidb_version() + "\n");
   return EXIT_OK;

@@ -18,5 +18,7 @@ int cmd_recent(const Parsed &p);
 int cmd_grep(const Parsed &p);
 int cmd_deleted(const Parsed &p);
 int cmd_blame(const Parsed &p);
+int cmd_remote(const Parsed &p);
+int cmd_sync(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

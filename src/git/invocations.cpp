@@ -479,3 +479,126 @@ int git_diff_blobs(const char *root, const char *from, const char *to, git_outpu
                         "--end-of-options", from, to, nullptr};
   return run_split(root, args, nullptr, res);
 }
+
+// ---- Sync.
+
+static int call_keep_out(const char *root, const char *const *args, const char *input, size_t len,
+                         const char *const *env, char **out) {
+  const git_call call = {args, input, len, env, true};
+  return run_git_call_out(root, &call, out);
+}
+
+int git_config_get(const char *root, const char *key, char **out) {
+  const char *args[] = {"config", "--local", "--get", "--end-of-options", key, nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, out);
+}
+
+int git_config_set(const char *root, const char *key, const char *value) {
+  const char *args[] = {"config", "--local", "--replace-all", "--end-of-options", key, value,
+                        nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, nullptr);
+}
+
+int git_ls_remote(const char *root, const char *url, const char *ref, const char *const *env,
+                  git_output *res) {
+  const char *args[] = {"ls-remote", "--end-of-options", url, ref, nullptr};
+  const git_call call = {args, nullptr, 0, env, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_fetch_refspec(const char *root, const char *url, const char *refspec,
+                      const char *const *env, git_output *res) {
+  const char *args[] = {"fetch",  "--quiet", "--no-tags", "--no-write-fetch-head",
+                        "--no-recurse-submodules", "--end-of-options", url, refspec, nullptr};
+  const git_call call = {args, nullptr, 0, env, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_push_refspec(const char *root, const char *url, const char *refspec,
+                     const char *const *env, git_output *res) {
+  const char *args[] = {"push", "--porcelain", "--no-recurse-submodules", "--end-of-options",
+                        url,    refspec,       nullptr};
+  const git_call call = {args, nullptr, 0, env, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_rev_parse_verify(const char *root, const char *rev, char **out) {
+  char spec[600];
+  snprintf(spec, sizeof spec, "%s^{commit}", rev);
+  const char *args[] = {"rev-parse", "-q", "--verify", "--end-of-options", spec, nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, out);
+}
+
+int git_update_ref_plain(const char *root, const char *ref, const char *hash) {
+  const char *args[] = {"update-ref", "-m", "wikidb: sync", ref, hash, nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, nullptr);
+}
+
+int git_is_ancestor(const char *root, const char *ancestor, const char *descendant) {
+  const char *args[] = {"merge-base", "--is-ancestor", ancestor, descendant, nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, nullptr);
+}
+
+int git_merge_base(const char *root, const char *a, const char *b, char **out) {
+  const char *args[] = {"merge-base", a, b, nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, out);
+}
+
+int git_count_left_right(const char *root, const char *a, const char *b, char **out) {
+  char range[300];
+  snprintf(range, sizeof range, "%s...%s", a, b ? b : "");
+  const char *args[] = {"rev-list", "--left-right", "--count", range, "--", nullptr};
+  if (!b) {
+    args[1] = "--count";
+    args[2] = a;
+    args[3] = "--";
+    args[4] = nullptr;
+  }
+  return call_keep_out(root, args, nullptr, 0, nullptr, out);
+}
+
+int git_merge_tree(const char *root, const char *ours, const char *theirs, bool allow_unrelated,
+                   git_output *res) {
+  const char *args[] = {"merge-tree", "--write-tree",  "-z",   "--name-only", "--no-messages",
+                        ours,         theirs,          nullptr, nullptr};
+  if (allow_unrelated) {
+    args[5] = "--allow-unrelated-histories";
+    args[6] = ours;
+    args[7] = theirs;
+  }
+  const git_call call = {args, nullptr, 0, nullptr, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_diff_raw(const char *root, const char *old_commit, const char *new_commit,
+                 git_output *res) {
+  const char *diff[] = {"diff-tree", "-r", "-z", "--no-renames", "--no-abbrev",
+                        old_commit, new_commit, nullptr};
+  const char *all[] = {"ls-tree", "-r", "-z", "--full-tree", new_commit, nullptr};
+  const git_call call = {old_commit ? diff : all, nullptr, 0, nullptr, true};
+  return run_git_call(root, &call, res);
+}
+
+int git_commit_tree_merge(const char *root, const char *tree, const char *p1, const char *p2,
+                          const char *message, size_t len, char **out) {
+  const char *args[] = {"commit-tree", tree, "-p", p1, "-p", p2, nullptr};
+  return call_keep_out(root, args, message, len, nullptr, out);
+}
+
+int git_tree_with_entries(const char *root, const char *index_file, const char *tree,
+                          const char *info, size_t info_len, char **out) {
+  char env_entry[1300];
+  snprintf(env_entry, sizeof env_entry, "GIT_INDEX_FILE=%s", index_file);
+  const char *env[] = {env_entry, nullptr};
+  const char *read_args[] = {"read-tree", tree, nullptr};
+  const char *info_args[] = {"update-index", "-z", "--index-info", nullptr};
+  const char *write_args[] = {"write-tree", nullptr};
+  if (call_keep_out(root, read_args, nullptr, 0, env, nullptr) != 0) return -1;
+  if (call_keep_out(root, info_args, info, info_len, env, nullptr) != 0) return -1;
+  return call_keep_out(root, write_args, nullptr, 0, env, out);
+}
+
+int git_current_branch(const char *root, char **out) {
+  const char *args[] = {"symbolic-ref", "-q", "--short", "HEAD", nullptr};
+  return call_keep_out(root, args, nullptr, 0, nullptr, out);
+}

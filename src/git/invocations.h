@@ -157,3 +157,45 @@ int git_ls_tree_pages(const char *root, const char *commit, git_output *res);
 int git_blame(const char *root, const char *commit, const char *path, git_output *res);
 // The hunk headers of the change from blob from (REV:PATH) to blob to.
 int git_diff_blobs(const char *root, const char *from, const char *to, git_output *res);
+
+// ---- Sync with a remote repository. env carries the pinned transport
+// settings for calls that reach the network (null-terminated, or null).
+
+// git config: *out gets the value (a line), exit status 1 when unset.
+int git_config_get(const char *root, const char *key, char **out);
+int git_config_set(const char *root, const char *key, const char *value);
+// The remote's refs named ref ("HASH\tREF" lines), the URL never taken for
+// an option.
+int git_ls_remote(const char *root, const char *url, const char *ref, const char *const *env,
+                  git_output *res);
+// Fetches refspec from url, writing no FETCH_HEAD, tags or submodules.
+int git_fetch_refspec(const char *root, const char *url, const char *refspec,
+                      const char *const *env, git_output *res);
+// Pushes refspec to url (never forced); --porcelain lines in res->out.
+int git_push_refspec(const char *root, const char *url, const char *refspec,
+                     const char *const *env, git_output *res);
+// The hash a revision names (a line), exit status 1 when none.
+int git_rev_parse_verify(const char *root, const char *rev, char **out);
+// Sets ref (a full name such as refs/wikidb/...) to hash, unconditionally.
+int git_update_ref_plain(const char *root, const char *ref, const char *hash);
+// Exit status 0 when ancestor is an ancestor of (or equal to) descendant, 1 when not.
+int git_is_ancestor(const char *root, const char *ancestor, const char *descendant);
+// The best common ancestor (a line), exit status 1 when there is none.
+int git_merge_base(const char *root, const char *a, const char *b, char **out);
+// "LEFT\tRIGHT" counts of commits only in a and only in b; b null: the
+// count of commits reachable from a.
+int git_count_left_right(const char *root, const char *a, const char *b, char **out);
+// Merge in objects: "TREE\0PATH\0..." (the conflicted paths), exit status 1
+// when there are conflicts.
+int git_merge_tree(const char *root, const char *ours, const char *theirs, bool allow_unrelated,
+                   git_output *res);
+// Raw changes between two commits, -z, no renames (old null: every file of new).
+int git_diff_raw(const char *root, const char *old_commit, const char *new_commit, git_output *res);
+// A commit of tree with two parents, message on standard input.
+int git_commit_tree_merge(const char *root, const char *tree, const char *p1, const char *p2,
+                          const char *message, size_t len, char **out);
+// With a private index file: read tree, apply index-info input, write the tree.
+int git_tree_with_entries(const char *root, const char *index_file, const char *tree,
+                          const char *info, size_t info_len, char **out);
+// The short name of the branch HEAD names (a line), exit status 1 when detached.
+int git_current_branch(const char *root, char **out);

@@ -1,6 +1,8 @@
 // The record behind the opaque wikidb_handle.
 #pragma once
 
+#include <stddef.h>
+
 #include "wikidb.h"
 
 enum { WIKIDB_ROOT_CAP = 1024 };
@@ -29,6 +31,11 @@ struct wikidb_handle {
   char last_commit[72];
   struct write_ops *batch;
   void (*release_batch)(wikidb_handle *h);  // frees batch; set with it
+  // Sync: the last report, and the host's transport settings for this
+  // handle ("KEY\0VALUE\0" pairs, sync_config_len bytes).
+  char *sync_buf;
+  char *sync_config;
+  size_t sync_config_len;
 };
 
 // Frees the slot's old text and stores the new one (which may be null).

@@ -85,6 +85,8 @@ extern "C" WIKIDB_API void wikidb_close(wikidb_handle *h) {
   free(h->recent_buf);
   free(h->page_revision_buf);
   free(h->conflict_buf);
+  free(h->sync_buf);
+  free(h->sync_config);
   if (h->batch && h->release_batch) h->release_batch(h);
   free(h->history_page_buf);
   free(h->recent_page_buf);

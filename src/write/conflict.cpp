@@ -122,6 +122,12 @@ void append_text(strbuf *json, const char *key, text t) {
 
 }  // namespace
 
+bool merge_page_texts(const char *root, const char *ours, size_t ours_len, const char *base,
+                      size_t base_len, const char *theirs, size_t theirs_len, git_output *res,
+                      bool *clean) {
+  return merge_texts(root, {ours, ours_len}, {base, base_len}, {theirs, theirs_len}, res, clean);
+}
+
 int conflict_report(wikidb_handle *h, write_ops *ops, const stale_page *stale, size_t n,
                     const char *tip, bool merge) {
   page_texts *texts = static_cast<page_texts *>(calloc(n ? n : 1, sizeof *texts));

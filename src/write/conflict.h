@@ -21,3 +21,11 @@ struct stale_page {
 int conflict_report(wikidb_handle *h, write_ops *ops, const stale_page *stale, size_t n,
                     const char *tip, bool merge);
 
+
+// git merge-file on three texts (null data reads as empty), labelled ours,
+// base and theirs: the merged text in res, *clean when nothing overlapped.
+// false when git could not merge them.
+struct git_output;
+bool merge_page_texts(const char *root, const char *ours, size_t ours_len, const char *base,
+                      size_t base_len, const char *theirs, size_t theirs_len, git_output *res,
+                      bool *clean);
