@@ -789,11 +789,14 @@ WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *titl
  *  - A conflict (both sides changed a page in overlapping ways, or one
  *    changed and the other deleted it) changes nothing here: no merge
  *    state, no conflict marker in any page file. The report lists each such
- *    page. The host resolves a page by saving the resolved text (typically
- *    with wikidb_save_page_if expecting the reported "ours" revision) and
- *    syncs again: a page saved here after the report, whose remote side has
- *    not changed since, is taken as this wiki holds it. A page whose remote
- *    side changed again is reported again.
+ *    page, and a record in .git (wikidb-sync-NAME-conflicts) remembers it.
+ *    The host resolves a page with wikidb_sync_resolve (a conditional save
+ *    of the resolved text on top of the reported "ours" revision) and syncs
+ *    again: a resolved page whose remote side has not changed since the
+ *    report is taken as this wiki holds it (the resolution, or a later save
+ *    on top of it). A page the host merely saved again, or whose remote side
+ *    changed again, is reported again: no conflict is settled for one side
+ *    without the host saying so.
  *  - The remote's URL is never taken for an option: a URL beginning with
  *    '-' or holding control bytes is refused, and git receives it after
  *    "--end-of-options". Transports through a remote helper ("ext::CMD",
@@ -887,6 +890,24 @@ WIKIDB_API int wikidb_sync_config(wikidb_handle *handle, const char *key, const 
  * hooks). After -1 the report slot is empty; nothing here is half-applied.
  */
 WIKIDB_API int wikidb_sync(wikidb_handle *handle, const char *remote, int flags);
+
+/**
+ * Resolves a page a sync reported in conflict with remote (NULL or "" for
+ * "origin"): saves content as wikidb_save_page_if does, expecting the "ours"
+ * revision of the report, and records the save as the page's resolution for
+ * the next wikidb_sync. title, content, author and message as for
+ * wikidb_save_page.
+ *
+ * Returns 0 (resolved; the next sync merges), WIKIDB_CONFLICT (the page
+ * changed here since the report: nothing written, wikidb_conflict_json
+ * tells how; resolve that text, or sync again for a fresh report), or -1:
+ * "Invalid handle", "Invalid title", "Unknown remote: NAME", "No sync
+ * conflict recorded for page: TITLE", "Failed to write the conflict record:
+ * PATH" (the save stands, the page is reported again at the next sync), or
+ * a message of wikidb_save_page_if.
+ */
+WIKIDB_API int wikidb_sync_resolve(wikidb_handle *handle, const char *remote, const char *title,
+                                   const char *content, const char *author, const char *message);
 
 /**
  * The report of the last wikidb_sync on the handle (see above), owned by the

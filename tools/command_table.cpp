@@ -155,12 +155,20 @@ const std::vector<CommandSpec> &commands() {
        "or a merge made in git's objects: the work tree never holds a merge in\n"
        "progress) and pushes the result. Prints the outcome, the pages changed and\n"
        "each conflicting page; on conflict nothing changes and the status is 3:\n"
-       "save the resolved page (\"save --if OURS\") and sync again.",
+       "save the resolved page with \"wikidb resolve\" and sync again.",
        {{'\0', "pull-only", nullptr, "integrate the remote's changes, push nothing"},
         {'\0', "push-only", nullptr, "push, and fail when the remote has changes"},
         {'\0', "allow-unrelated", nullptr, "merge a remote history with no common commit"},
         s_json},
        0, 1, true, cmd_sync},
+      {"resolve", "TITLE [-a AUTHOR] [-m MESSAGE] [--remote NAME] [FILE|-]",
+       "save the resolved text of a page a sync reported in conflict",
+       "Saves the text (from FILE or standard input) on top of the page as the\n"
+       "sync's report found it here, and marks the conflict resolved: the next\n"
+       "\"wikidb sync\" merges it. Status 3 when the page changed here since.",
+       {s_author, {'m', "message", "MESSAGE", "commit message (default \"Update TITLE\")"},
+        {'\0', "remote", "NAME", "the remote of the sync (default \"origin\")"}},
+       1, 2, true, cmd_resolve},
       {"version", "", "print the library's version", "", {}, 0, 0, false, cmd_version},
       {"help", "[COMMAND]", "show this help, or one command's",
        "Without COMMAND, describes every command; \"wikidb help COMMAND\" is the same\n"

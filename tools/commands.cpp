@@ -252,6 +252,21 @@ int cmd_sync(const Parsed &p) {
   return rc == WIKIDB_CONFLICT ? EXIT_CONFLICT : EXIT_OK;
 }
 
+int cmd_resolve(const Parsed &p) {
+  const std::string &title = p.args[0];
+  Wiki w(p);
+  if (!w.h) return EXIT_FAILED;
+  std::string text, error;
+  if (!read_input(p.args.size() > 1 ? p.args[1] : "-", &text, &error)) return fail(error);
+  if (text.find('\0') != std::string::npos) return fail("the text holds a NUL byte; nothing was saved");
+  const char *message = option_value(p, "message");
+  int rc = wikidb_sync_resolve(w.h, option_value(p, "remote"), title.c_str(), text.c_str(),
+                               option_value(p, "author"), message);
+  if (rc == WIKIDB_CONFLICT) return report_conflict(w.h, p, false);
+  if (rc != 0) return fail(wikidb_last_error());
+  return report_commit(w.h, subject_of(message, "Update " + title), title + " unchanged");
+}
+
 int cmd_version(const Parsed &) {
   write_out(std::string("wikidb version ") + wikidb_version() + "\n");
   return EXIT_OK;

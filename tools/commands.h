@@ -20,5 +20,6 @@ int cmd_deleted(const Parsed &p);
 int cmd_blame(const Parsed &p);
 int cmd_remote(const Parsed &p);
 int cmd_sync(const Parsed &p);
+int cmd_resolve(const Parsed &p);
 int cmd_version(const Parsed &p);
 int cmd_help(const Parsed &p);

@@ -5,7 +5,11 @@
 #include <strings.h>
 
 #include "frame/error.h"
+#include "frame/strbuf.h"
+#include "store/fs.h"
 #include "store/handle.h"
+#include "store/paths.h"
+#include "sync/record.h"
 #include "sync/sync.h"
 
 extern "C" WIKIDB_API int wikidb_remote_set(wikidb_handle *h, const char *name, const char *url,
@@ -101,4 +105,56 @@ extern "C" WIKIDB_API const char *wikidb_sync_json(wikidb_handle *h, const char 
                                                    int flags) {
   int rc = wikidb_sync(h, remote, flags);
   return rc == -1 ? nullptr : h->sync_buf;
+}
+
+extern "C" WIKIDB_API int wikidb_sync_resolve(wikidb_handle *h, const char *remote,
+                                              const char *title, const char *content,
+                                              const char *author, const char *message) {
+  clear_error();
+  if (!h) {
+    set_error("Invalid handle");
+    return -1;
+  }
+  const char *name = remote && *remote ? remote : "origin";
+  page_path p;
+  if (!sync_name_ok(name) || !title || !*title || !page_paths(h->root, title, &p)) {
+    set_error(!sync_name_ok(name) ? "Unknown remote: %s" : "Invalid title", name);
+    return -1;
+  }
+  char file[SYNC_NAME_CAP + 40];
+  record_file(name, file, sizeof file);
+  char *data = nullptr;
+  size_t len = 0;
+  record_entry *rec = nullptr;
+  size_t n = 0;
+  const record_entry *hit = nullptr;
+  if (pagefs_read(h->root, file, &data, &len) == PAGEFS_OK &&
+      record_parse(data, len, &rec, &n) == 0) {
+    for (size_t i = 0; i < n && !hit; i++)
+      if (!strcmp(rec[i].path, p.repo)) hit = &rec[i];
+  }
+  int rc = -1;
+  if (!hit) {
+    set_error("No sync conflict recorded for page: %s", title);
+  } else {
+    // The conditional save: on top of the page as the report showed it here.
+    rc = wikidb_save_page_if(h, title, content, author, message, hit->ours, 0);
+    if (rc == 0) {
+      const char *by = *h->last_commit ? h->last_commit : hit->ours;
+      strbuf next = {};
+      for (size_t i = 0; i < n; i++)
+        record_append(&next, rec[i].path, rec[i].ours, rec[i].theirs,
+                      &rec[i] == hit ? by : rec[i].resolved);
+      // Written whole or not at all; a failed write leaves the page to be
+      // reported again, never taken for resolved.
+      if (!next.data || pagefs_write(h->root, file, next.data, next.len) != PAGEFS_OK) {
+        set_error("Failed to write the conflict record: %s/%s", h->root, file);
+        rc = -1;
+      }
+      strbuf_release(&next);
+    }
+  }
+  free(rec);
+  free(data);
+  return rc;
 }

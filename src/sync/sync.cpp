@@ -15,6 +15,7 @@
 #include "store/journal.h"
 #include "store/writer_lock.h"
 #include "sync/merge_tree.h"
+#include "sync/record.h"
 #include "sync/sync.h"
 #include "write/commit_ops.h"
 #include "write/conflict.h"
@@ -212,28 +213,24 @@ void append_blob(strbuf *json, const char *key, const blob_text &b) {
     strbuf_append_str(json, "null");
 }
 
-// The record of conflicts reported, so that a later sync knows which pages
-// the host has since resolved: "PATH\0OURS\0THEIRS\0" for each.
-void pending_path(const sync_remote *r, char *out, size_t cap) {
-  snprintf(out, cap, ".git/wikidb-sync-%s-conflicts", r->name);
-}
-
-// Whether the record holds path with these revisions.
-bool pending_has(const char *data, size_t len, const char *path, const char *ours_rev,
-                 const char *theirs_rev, bool *ours_changed) {
-  for (size_t i = 0; data && i < len;) {
-    const char *p = data + i;
-    const char *o = p + strlen(p) + 1;
-    if ((size_t)(o - data) >= len) break;
-    const char *t = o + strlen(o) + 1;
-    if ((size_t)(t - data) >= len) break;
-    if (strcmp(p, path) == 0 && strcmp(t, theirs_rev) == 0) {
-      *ours_changed = strcmp(o, ours_rev) != 0;
-      return true;
-    }
-    i = (size_t)(t - data) + strlen(t) + 1;
+// The host's resolution of path, when the record holds one that still
+// stands: the remote's side unchanged since the report (theirs), and the
+// page here descending from the resolution's commit.
+const record_entry *resolved_by_host(const char *root, const record_entry *rec, size_t n,
+                                     const char *path, const char *ours_rev,
+                                     const char *theirs_rev) {
+  for (size_t i = 0; i < n; i++) {
+    if (strcmp(rec[i].path, path) != 0) continue;
+    if (strcmp(rec[i].theirs, theirs_rev) != 0 || !*rec[i].resolved) return nullptr;
+    if (!strcmp(rec[i].resolved, ours_rev)) return &rec[i];
+    if (!*ours_rev) return nullptr;
+    char saved[WIKIDB_ERROR_CAP];
+    save_error(saved);
+    int a = git_is_ancestor(root, rec[i].resolved, ours_rev);
+    restore_error(saved);
+    return a == 0 ? &rec[i] : nullptr;
   }
-  return false;
+  return nullptr;
 }
 
 // Both sides moved: merge in objects. 0 with merged_commit set, or
@@ -271,10 +268,14 @@ int merge_sides(wikidb_handle *h, const sync_remote *r, const char *local, const
     restore_error(saved);
     free(mb);
     char record_name[SYNC_NAME_CAP + 40];
-    pending_path(r, record_name, sizeof record_name);
+    record_file(r->name, record_name, sizeof record_name);
     char *record = nullptr;
     size_t record_len = 0;
-    pagefs_read(h->root, record_name, &record, &record_len);
+    record_entry *rec = nullptr;
+    size_t n_rec = 0;
+    // A record that cannot be read counts as empty: every page is reported.
+    if (pagefs_read(h->root, record_name, &record, &record_len) == PAGEFS_OK)
+      record_parse(record, record_len, &rec, &n_rec);
     strbuf info = {}, next_record = {};
     size_t unresolved = 0;
     for (size_t i = 0; i < res.n_paths && rc == 0; i++) {
@@ -286,8 +287,9 @@ int merge_sides(wikidb_handle *h, const sync_remote *r, const char *local, const
         rc = -1;
         break;
       }
-      bool ours_changed = false;
-      if (pending_has(record, record_len, path, ro, rt, &ours_changed) && ours_changed) {
+      if (const record_entry *done = resolved_by_host(h->root, rec, n_rec, path, ro, rt)) {
+        // Kept: another page may still hold this merge back.
+        record_append(&next_record, done->path, done->ours, done->theirs, done->resolved);
         // Resolved by the host since the report: the page as the wiki holds it.
         git_output entry = {};
         const char *one[] = {path};
@@ -318,9 +320,7 @@ int merge_sides(wikidb_handle *h, const sync_remote *r, const char *local, const
         continue;
       }
       unresolved++;
-      strbuf_append(&next_record, path, strlen(path) + 1);
-      strbuf_append(&next_record, ro, strlen(ro) + 1);
-      strbuf_append(&next_record, rt, strlen(rt) + 1);
+      record_append(&next_record, path, ro, rt, "");
       blob_text tb, to, tt;
       read_blob(h->root, base, path, &tb);
       read_blob(h->root, local, path, &to);
@@ -364,6 +364,7 @@ int merge_sides(wikidb_handle *h, const sync_remote *r, const char *local, const
       git_output_release(&to.raw);
       git_output_release(&tt.raw);
     }
+    free(rec);
     free(record);
     if (rc == 0 && unresolved) {
       // Remembered for the next sync; the branch, index and files stay.
@@ -488,6 +489,11 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
       if (git_count_left_right(h->root, local, nullptr, &counts) != 0) rc = -1;
       rep->ahead = count_of(counts, 0);
       free(counts);
+    } else if (!*local && *remote) {
+      char *counts = nullptr;
+      if (git_count_left_right(h->root, remote, nullptr, &counts) != 0) rc = -1;
+      rep->behind = count_of(counts, 0);
+      free(counts);
     }
   }
   if (rc == 0) {
@@ -545,7 +551,7 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
               snprintf(result, sizeof result, "%s", merged);
               push = true;
               char record_name[SYNC_NAME_CAP + 40];
-              pending_path(r, record_name, sizeof record_name);
+              record_file(r->name, record_name, sizeof record_name);
               pagefs_remove(h->root, record_name);
             }
           }
