@@ -1,0 +1,101 @@
+// Real parts for the sync tests: a bare central repository, wikis that sync
+// with it, and a git daemon on 127.0.0.1 started and stopped by the test.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "testutil.h"
+#include "wikidb.h"
+
+namespace synctest {
+
+inline std::string trim(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+// A port nobody listens on now (the kernel's choice).
+inline int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  if (fd >= 0) close(fd);
+  return port;
+}
+
+inline bool can_connect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons((uint16_t)port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+// git daemon serving base (every repository, push enabled) on 127.0.0.1.
+class Daemon {
+ public:
+  explicit Daemon(const std::string &base) : base_(base) {}
+  ~Daemon() { stop(); }
+  // Starts on port (a free one when 0). False when it did not listen.
+  bool start(int port = 0) {
+    port_ = port ? port : free_port();
+    if (port_ <= 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::string listen = "--listen=127.0.0.1", p = "--port=" + std::to_string(port_),
+                  b = "--base-path=" + base_;
+      execlp("git", "git", "daemon", "--reuseaddr", listen.c_str(), p.c_str(), b.c_str(),
+             "--export-all", "--enable=receive-pack", "--informative-errors", base_.c_str(),
+             (char *)nullptr);
+      _exit(127);
+    }
+    // A bound against a daemon that never listens: it listens within a
+    // fraction of a second on a quiet machine; 30 s is far beyond that.
+    for (int i = 0; i < 600; i++) {
+      if (can_connect(port_)) return true;
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+      usleep(50 * 1000);
+    }
+    stop();
+    return false;
+  }
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status;
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+  }
+  int port() const { return port_; }
+  std::string url(const std::string &repo) const {
+    return "git://127.0.0.1:" + std::to_string(port_) + "/" + repo;
+  }
+
+ private:
+  std::string base_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace synctest
