@@ -445,16 +445,16 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
     char have[HASH_HEX_CAP];
     if (resolve_commit(h->root, remote, have) != 0) return -1;
     if (!*have) {
-      char refspec[SYNC_BRANCH_CAP + SYNC_NAME_CAP + 64];
-      snprintf(refspec, sizeof refspec, "+%s:%s", ref, fetch_ref);
+      // Objects only: the ref is set under the writer lock below, since two
+      // syncs of one wiki may fetch at once.
       git_output fo = {};
-      int frc = git_fetch_refspec(h->root, r->url, refspec, env->entries, &fo);
+      int frc = git_fetch_refspec(h->root, r->url, ref, env->entries, &fo);
       git_output_release(&fo);
       if (frc != 0) return -1;
-      if (resolve_commit(h->root, fetch_ref, remote) != 0) return -1;
-      if (!*remote) {
-        set_error("Remote branch vanished during the fetch: %s", r->branch);
-        return -1;
+      if (resolve_commit(h->root, remote, have) != 0) return -1;
+      if (!*have) {
+        *again = true;  // the remote moved between the two reads: read it again
+        return 0;
       }
     }
   }
@@ -475,6 +475,8 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
   int rc = resolve_commit(h->root, "HEAD", local);
   char result[HASH_HEX_CAP] = "";
   bool push = false;
+  // Keeps what was fetched reachable until the next sync.
+  if (rc == 0 && *remote) rc = git_update_ref_plain(h->root, fetch_ref, remote);
   if (rc == 0) {
     snprintf(result, sizeof result, "%s", local);
     rep->ahead = rep->behind = 0;
@@ -570,9 +572,14 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
     if (prc != 0 && prc != -1) {
       // "[rejected]": the remote moved since it was read; "[remote
       // rejected]": the server refused the commits themselves.
-      bool moved = po.out && (strstr(po.out, "\t[rejected]") || strstr(po.out, "(fetch first)") ||
-                              strstr(po.out, "(non-fast-forward)"));
-      bool refused = po.out && strstr(po.out, "[remote rejected]");
+      // "[remote rejected] (failed to update ref)": another push took the
+      // branch between the server's check and its update; also a move.
+      const char *o = po.out ? po.out : "";
+      bool moved = strstr(o, "\t[rejected]") || strstr(o, "(fetch first)") ||
+                   strstr(o, "(non-fast-forward)") || strstr(o, "(failed to update ref)") ||
+                   strstr(o, "(failed to lock)");
+      bool refused = strstr(o, "[remote rejected]") && !strstr(o, "(failed to update ref)") &&
+                     !strstr(o, "(failed to lock)");
       if (moved && !refused) {
         restore_error(saved);
         *again = true;
@@ -585,7 +592,11 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
     if (!strcmp(rep->state, "up_to_date")) rep->state = "pushed";
     snprintf(remote, sizeof remote, "%s", result);
   }
-  if (*remote && git_update_ref_plain(h->root, sync_ref, remote) != 0) return -1;
+  // What the remote held when this sync ended, for telling a rewrite next
+  // time; a concurrent sync of this wiki may hold the ref's lock, and then
+  // its own value is as good.
+  save_error(saved);
+  if (*remote && git_update_ref_plain(h->root, sync_ref, remote) != 0) restore_error(saved);
   return 0;
 }
 

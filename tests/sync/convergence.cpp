@@ -76,6 +76,7 @@ std::string sync_resolving(wikidb_handle *h, counts *c, std::ofstream &log) {
       // Busy or raced: a later call completes it.
       c->failures++;
       log << "SYNCFAIL " << wikidb_last_error() << "\n";
+      fprintf(stderr, "sync failed, retried: %.200s\n", wikidb_last_error());
       usleep(20000 * (attempt + 1));
       continue;
     }
@@ -131,7 +132,8 @@ void writer(const std::string &root, int w, int k, const std::string &log_path) 
   log << "COUNTS " << saved << " " << c.syncs << " " << c.conflicts << " " << c.resolutions << " "
       << c.failures << "\n";
   wikidb_close(h);
-  _exit(0);
+  log.close();  // _exit runs no destructor
+  _exit(log ? 0 : 3);
 }
 
 }  // namespace
