@@ -18,7 +18,7 @@ import wikidb
 
 EXE = os.environ.get("WIKIDB_EXE", "wikidb")
 COMMANDS = ["init", "save", "mv", "rev", "cat", "rm", "ls", "log", "show", "diff", "restore",
-            "recent", "grep", "deleted", "blame", "version", "help"]
+            "recent", "grep", "deleted", "blame", "remote", "sync", "resolve", "version", "help"]
 
 
 def run(*args, stdin=b"", cwd=None, env=None):
@@ -421,6 +421,65 @@ class PagedReads(CliTest):
         first = git(self.root, "rev-list", "--max-parents=0", "HEAD").decode().strip()
         self.assertEqual(len(self.ok("blame", "Old", first).splitlines()), 2)
         self.assertEqual(self.failed("blame", "New", "nope"), "Unknown revision: nope")
+
+
+class Sync(CliTest):
+    def setUp(self):
+        super().setUp()
+        self.central = os.path.join(self.tmp, "central.git")
+        subprocess.run(["git", "init", "-q", "--bare", self.central], check=True)
+        self.other = os.path.join(self.tmp, "other")
+        self.assertEqual(run("-C", self.other, "init")[0], 0)
+        self.ok("remote", "add", "origin", self.central, "--branch", "main")
+        self.assertEqual(run("-C", self.other, "remote", "add", "origin",
+                             "file://" + self.central, "--branch", "main")[0], 0)
+
+    def o(self, *args, stdin=b""):
+        return run("-C", self.other, *args, stdin=stdin)
+
+    def test_summary_json_and_conflict_status(self):
+        self.ok("save", "Home", "-a", "Alice", stdin=b"one\ntwo\n")
+        self.assertEqual(self.ok("sync"), b"pushed (ahead 1, behind 0)\n")
+        rc, out, err = self.o("sync", "--json")
+        self.assertEqual(rc, 0, err)
+        report = json.loads(out)
+        self.assertEqual((report["state"], report["pages_changed"]), ("fast_forward", ["Home"]))
+        self.assertEqual(self.o("cat", "Home")[1], b"one\ntwo\n")
+        self.assertEqual(self.ok("sync", "origin"), b"up to date (ahead 0, behind 0)\n")
+
+        self.ok("save", "Home", stdin=b"one\nMINE\n")
+        self.o("save", "Home", stdin=b"one\nTHEIRS\n")
+        self.assertEqual(self.o("sync")[0], 0)
+        head = subprocess.run(["git", "-C", self.root, "rev-parse", "HEAD"], capture_output=True).stdout
+        rc, out, err = self.w("sync")
+        self.assertEqual(rc, 3, err)
+        self.assertRegex(out, rb"^conflict \(ahead 1, behind 1\)\nconflict: Home \(ours [0-9a-f]{7}, theirs [0-9a-f]{7}\)\n$")
+        rc, out, err = self.w("sync", "--json")
+        self.assertEqual(rc, 3)
+        self.assertIn("<<<<<<< ours\nMINE\n=======\nTHEIRS\n>>>>>>> theirs",
+                      json.loads(out)["conflicts"][0]["merged_text"])
+        self.assertEqual(subprocess.run(["git", "-C", self.root, "rev-parse", "HEAD"],
+                                        capture_output=True).stdout, head)
+        self.assertEqual(self.ok("cat", "Home"), b"one\nMINE\n")
+        self.ok("resolve", "Home", stdin=b"one\nMINE\nTHEIRS\n")
+        self.assertEqual(self.ok("sync").splitlines()[0], b"merged (ahead 2, behind 1)")
+        self.assertEqual(self.o("sync")[0], 0)
+        self.assertEqual(self.o("cat", "Home")[1], b"one\nMINE\nTHEIRS\n")
+
+    def test_modes_and_refusals(self):
+        self.ok("save", "A", stdin=b"a")
+        self.assertEqual(self.ok("sync", "--pull-only"), b"up to date (ahead 1, behind 0)\n")
+        self.assertEqual(self.ok("sync", "--push-only"), b"pushed (ahead 1, behind 0)\n")
+        rc, out, err = self.w("sync", "--pull-only", "--push-only")
+        self.assertEqual(rc, 2)
+        self.assertEqual(self.failed("sync", "nosuch"), "Unknown remote: nosuch")
+        self.assertEqual(self.failed("remote", "add", "evil", "--", "-oProxyCommand=x"),
+                         "Invalid remote URL: -oProxyCommand=x")
+        self.ok("remote", "add", "ext", "ext::sh -c true")
+        self.assertTrue(self.failed("sync", "ext").startswith(
+            "Remote URL names a transport that may run commands"))
+        self.assertEqual(self.failed("resolve", "A", stdin=b"x"),
+                         "No sync conflict recorded for page: A")
 
 
 class Usage(unittest.TestCase):
