@@ -243,7 +243,7 @@ TEST_F(SyncTest, UrlsNeverBecomeOptionsAndCommandTransportsAreRefused) {
   // A URL the user's configuration rewrites into a command is stopped by
   // git itself under the pinned protocol settings.
   git(root_of(a), "config " + shq("url." + ext + ".insteadOf") + " sneaky:");
-  ASSERT_EQ(wikidb_remote_set(a, "sneaky", "sneaky:x", "main"), 0);
+  ASSERT_EQ(wikidb_remote_set(a, "sneaky", "sneaky:", "main"), 0);
   EXPECT_EQ(wikidb_sync(a, "sneaky", 0), -1);
   // Even a host setting for this handle cannot reopen it.
   EXPECT_EQ(testutil::exists(marker), false);
