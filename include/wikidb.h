@@ -804,7 +804,10 @@ WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *titl
  *    WIKIDB_SYNC_ALLOW_COMMANDS; the gits of a sync run with protocol.allow
  *    "never" except file, git, http, https and ssh (and ext only with that
  *    flag), so a URL rewritten by the user's "insteadOf" cannot reach one
- *    either. They run with GIT_TERMINAL_PROMPT=0 and no askpass program, so
+ *    either; settings the host's environment passes to every git
+ *    (GIT_CONFIG_PARAMETERS, as "git -c" sets) are not given to these gits,
+ *    since they could reopen one. They run with GIT_TERMINAL_PROMPT=0 and no
+ *    askpass program, so
  *    nothing waits for a password, and give up an http transfer slower than
  *    1 KB/s for 60 s. ssh runs as the user's git runs it: host keys are
  *    checked as the user's settings say. All of this is set in the

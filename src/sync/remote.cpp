@@ -172,6 +172,10 @@ int sync_env_build(const wikidb_handle *h, bool allow_commands, sync_env *env) {
   strbuf_append(&text, "", 1);
   strbuf_append_str(&text, "SSH_ASKPASS=");
   strbuf_append(&text, "", 1);
+  // Settings the host's environment gives every git ("git -c" of a parent)
+  // would be read after the pinned ones and could reopen a transport.
+  strbuf_append_str(&text, "GIT_CONFIG_PARAMETERS=");
+  strbuf_append(&text, "", 1);
   auto add_pair = [&](const char *key, const char *value) {
     char head[64];
     snprintf(head, sizeof head, "GIT_CONFIG_KEY_%zu=", count);
@@ -193,7 +197,7 @@ int sync_env_build(const wikidb_handle *h, bool allow_commands, sync_env *env) {
   char head[64];
   snprintf(head, sizeof head, "GIT_CONFIG_COUNT=%zu", count);
   strbuf_append(&text, head, strlen(head) + 1);
-  size_t n_entries = 4 + 2 * count;
+  size_t n_entries = 5 + 2 * count;
   env->entries = static_cast<const char **>(calloc(n_entries + 1, sizeof *env->entries));
   if (!text.data || !env->entries) {
     strbuf_release(&text);

@@ -245,8 +245,15 @@ TEST_F(SyncTest, UrlsNeverBecomeOptionsAndCommandTransportsAreRefused) {
   git(root_of(a), "config " + shq("url." + ext + ".insteadOf") + " sneaky:");
   ASSERT_EQ(wikidb_remote_set(a, "sneaky", "sneaky:", "main"), 0);
   EXPECT_EQ(wikidb_sync(a, "sneaky", 0), -1);
-  // Even a host setting for this handle cannot reopen it.
   EXPECT_EQ(testutil::exists(marker), false);
+  {
+    // Nor can settings in the host's environment or for this handle.
+    testutil::ScopedEnv params("GIT_CONFIG_PARAMETERS",
+                               "'protocol.ext.allow'='always' 'protocol.allow'='always'");
+    EXPECT_EQ(wikidb_sync_config(a, "url.x.insteadOf", "y"), 0);
+    EXPECT_EQ(wikidb_sync(a, "sneaky", 0), -1);
+    EXPECT_EQ(testutil::exists(marker), false);
+  }
   // An option smuggled through a remote name stored by hand is still a URL.
   git(root_of(a), "config wikidb-remote.opt.url --upload-pack=touch%20" + shq(marker));
   EXPECT_EQ(wikidb_sync(a, "opt", 0), -1);
