@@ -5,9 +5,9 @@
  * change as a git commit in ROOT, running the git command-line program (found
  * on PATH) as a child process. Its functions are all declared here: the
  * thirteen of version 1.0, and those of version 1.1: the write API
- * (conditional saves, the commit a write made, renames and batches) and the
+ * (conditional saves, the commit a write made, renames and batches), the
  * paged reads (history and recent changes by cursor, search, deleted pages,
- * blame).
+ * blame) and sync with a remote repository.
  *
  * Conventions that hold for every function below:
  *
