@@ -782,7 +782,7 @@ WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *titl
  *    so a sync killed at any point leaves the old or the new commit and the
  *    next writer brings the pages in line. Then the result is pushed (never
  *    forced). A push refused because the remote moved meanwhile, or a branch
- *    that moved during integration, starts the sync again, at most 5 rounds
+ *    that moved during integration, starts the sync again, at most 8 rounds
  *    ("The remote kept moving during the sync"). Sync is idempotent: after
  *    any failure (remote down, network cut, process killed) it is simply
  *    called again.

@@ -2,6 +2,7 @@
 // work is done in sync.cpp.
 #include <stdlib.h>
 #include <string.h>
+#include <stdio.h>
 #include <strings.h>
 
 #include "frame/error.h"
@@ -9,6 +10,8 @@
 #include "store/fs.h"
 #include "store/handle.h"
 #include "store/paths.h"
+#include "store/writer_lock.h"
+#include "write/tree_edit.h"
 #include "sync/record.h"
 #include "sync/sync.h"
 
@@ -140,18 +143,42 @@ extern "C" WIKIDB_API int wikidb_sync_resolve(wikidb_handle *h, const char *remo
     // The conditional save: on top of the page as the report showed it here.
     rc = wikidb_save_page_if(h, title, content, author, message, hit->ours, 0);
     if (rc == 0) {
-      const char *by = *h->last_commit ? h->last_commit : hit->ours;
-      strbuf next = {};
-      for (size_t i = 0; i < n; i++)
-        record_append(&next, rec[i].path, rec[i].ours, rec[i].theirs,
-                      &rec[i] == hit ? by : rec[i].resolved);
-      // Written whole or not at all; a failed write leaves the page to be
-      // reported again, never taken for resolved.
-      if (!next.data || pagefs_write(h->root, file, next.data, next.len) != PAGEFS_OK) {
-        set_error("Failed to write the conflict record: %s/%s", h->root, file);
-        rc = -1;
+      char by[sizeof h->last_commit];
+      snprintf(by, sizeof by, "%s", *h->last_commit ? h->last_commit : hit->ours);
+      char ours[HASH_HEX_CAP], theirs[HASH_HEX_CAP];
+      snprintf(ours, sizeof ours, "%s", hit->ours);
+      snprintf(theirs, sizeof theirs, "%s", hit->theirs);
+      free(rec);
+      free(data);
+      rec = nullptr;
+      data = nullptr;
+      n = 0;
+      // The record is read and written again under the writer lock, as a
+      // sync writes it: a resolution is never lost to a sync running now.
+      wiki_lock lock;
+      rc = writer_begin(h, &lock);
+      if (rc == 0) {
+        if (pagefs_read(h->root, file, &data, &len) != PAGEFS_OK ||
+            record_parse(data, len, &rec, &n) != 0)
+          n = 0;
+        strbuf next = {};
+        bool found = false;
+        for (size_t i = 0; i < n; i++) {
+          bool same = !strcmp(rec[i].path, p.repo) && !strcmp(ours, rec[i].ours) &&
+                      !strcmp(theirs, rec[i].theirs);
+          found = found || same;
+          record_append(&next, rec[i].path, rec[i].ours, rec[i].theirs,
+                        same ? by : rec[i].resolved);
+        }
+        // A record replaced meanwhile (a newer report) keeps the page to be
+        // reported again, never taken for resolved.
+        if (found && (!next.data || pagefs_write(h->root, file, next.data, next.len) != PAGEFS_OK)) {
+          set_error("Failed to write the conflict record: %s/%s", h->root, file);
+          rc = -1;
+        }
+        strbuf_release(&next);
+        writer_end(&lock);
       }
-      strbuf_release(&next);
     }
   }
   free(rec);

@@ -621,6 +621,8 @@ int sync_run(wikidb_handle *h, const sync_remote *r, int flags) {
       rc = -1;
       break;
     }
+    // Several clones pushing at once: a short, varied pause spreads them.
+    if (round) fs_sleep_ms(20 * round + rand() % 50);
     rc = sync_round(h, r, flags, &env, &rep, &again);
   }
   sync_env_release(&env);

@@ -11,7 +11,7 @@ enum { SYNC_URL_CAP = 1024, SYNC_NAME_CAP = 65, SYNC_BRANCH_CAP = 256 };
 
 // Rounds of fetch-integrate-push when the push is refused because the
 // remote moved meanwhile.
-enum { SYNC_ROUNDS = 5 };
+enum { SYNC_ROUNDS = 8 };
 
 struct sync_remote {
   char name[SYNC_NAME_CAP];
