@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <stdio.h>
-#include <strings.h>
 
 #include "frame/error.h"
 #include "frame/strbuf.h"
@@ -37,13 +36,24 @@ extern "C" WIKIDB_API int wikidb_remote_set(wikidb_handle *h, const char *name, 
   return sync_remote_store(h, name, url, branch);
 }
 
+// "protocol." in any letter case, as git reads section names.
+static bool is_protocol_key(const char *key) {
+  static const char prefix[] = "protocol.";
+  for (size_t i = 0; i + 1 < sizeof prefix; i++) {
+    char c = key[i];
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
 static bool key_ok(const char *key) {
   if (!key || !*key || *key == '-' || *key == '.') return false;
   const char *dot = strchr(key, '.');
   if (!dot || !dot[1] || key[strlen(key) - 1] == '.') return false;
   for (const char *p = key; *p; p++)
     if ((unsigned char)*p < ' ' || *p == 0x7f || *p == '=') return false;
-  return strncasecmp(key, "protocol.", 9) != 0;
+  return !is_protocol_key(key);
 }
 
 extern "C" WIKIDB_API int wikidb_sync_config(wikidb_handle *h, const char *key,
