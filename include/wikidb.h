@@ -820,7 +820,8 @@ WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *titl
  *    now pushed), "fast_forward", "merged", "conflict". N and M the commits
  *    only here and only at the remote when the sync began its last round.
  *    B true when the remote's branch no longer contains the tip the last
- *    sync saw (it was force-pushed): its history is then merged like any
+ *    sync saw (it was force-pushed, or deleted and is pushed again): its
+ *    history is then merged like any
  *    other, so nothing of this wiki is lost, and the host is told. P the
  *    pages (names as wikidb_list_pages_json gives them) this sync changed
  *    here. Each C: {"page":T,"path":R,"base":X,"ours":O,"theirs":H,

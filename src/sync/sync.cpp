@@ -461,6 +461,9 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
   char last_seen[HASH_HEX_CAP];
   if (resolve_commit(h->root, sync_ref, last_seen) != 0) return -1;
   char saved[WIKIDB_ERROR_CAP];
+  // A branch deleted at the remote since the last sync is a rewrite too:
+  // it is pushed again, and the host is told.
+  if (*last_seen && !*remote) rep->rewritten = true;
   if (*last_seen && *remote) {
     save_error(saved);
     int a = ask(git_is_ancestor(h->root, last_seen, remote), saved);

@@ -292,6 +292,12 @@ TEST_F(SyncTest, UnrelatedHistoryNeedsTheFlagAndForcePushIsReported) {
   EXPECT_EQ(central_tip(), head(a));
   EXPECT_EQ(sync(b)["rewritten"], false);
   EXPECT_EQ(testutil::read_file(root_of(b) + "/pages/A.wiki"), "a2\n");
+  // The branch deleted at the remote: pushed again, and reported.
+  git(central_, "update-ref -d refs/heads/main");
+  r = sync(b);
+  EXPECT_EQ(r["state"], "pushed");
+  EXPECT_EQ(r["rewritten"], true);
+  EXPECT_EQ(central_tip(), head(b));
 }
 
 TEST_F(SyncTest, PushRefusedByHookFailsAndLaterSucceeds) {
