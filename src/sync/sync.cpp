@@ -2,10 +2,13 @@
 // the writer lock (fast-forward or a merge built in objects, published by a
 // compare-and-swap of the branch, the changed pages' files and index entries
 // then brought in line), push, and again when the remote moved meanwhile.
+#include <chrono>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "frame/clock.h"
 #include "frame/error.h"
 #include "frame/strbuf.h"
 #include "git/invocations.h"
@@ -624,8 +627,14 @@ int sync_run(wikidb_handle *h, const sync_remote *r, int flags) {
       rc = -1;
       break;
     }
-    // Several clones pushing at once: a short, varied pause spreads them.
-    if (round) fs_sleep_ms(20 * round + rand() % 50);
+    // Several clones pushing at once: a short pause, varied by the clock's
+    // low digits (rand() would give every process the same sequence, and
+    // would move the host's), spreads them.
+    if (round) {
+      const long jitter_ms =
+          static_cast<long>(std::chrono::steady_clock::now().time_since_epoch().count() % 50);
+      sleep_us((20L * round + jitter_ms) * 1000);
+    }
     rc = sync_round(h, r, flags, &env, &rep, &again);
   }
   sync_env_release(&env);
