@@ -283,5 +283,80 @@ class DeletedAndBlame(WikiTest):
             w.blame("Missing")
 
 
+@needs("wikidb_remote_set", "wikidb_sync", "wikidb_sync_report", "wikidb_sync_resolve",
+       "wikidb_sync_config")
+class Sync(WikiTest):
+    def setUp(self):
+        super().setUp()
+        self.central = os.path.join(self.tmp, "central.git")
+        git(self.tmp, "init", "-q", "--bare", self.central)
+        self.wiki.remote_set("origin", self.central, "main")
+        self.other = wikidb.Wiki(os.path.join(self.tmp, "other"))
+        self.addCleanup(self.other.close)
+        self.other.remote_set("origin", "file://" + self.central, "main")
+
+    def test_reports_conflict_and_resolution_round(self):
+        w, o = self.wiki, self.other
+        self.assertIsNone(w.sync_report())
+        w.save_page("Home", "one\ntwo\n", author="Ann <ann@example.org>")
+        self.assertEqual(w.sync()["state"], "pushed")
+        report = o.sync()
+        self.assertEqual((report["state"], report["pages_changed"]), ("fast_forward", ["Home"]))
+        self.assertEqual(o.get_page("Home"), "one\ntwo\n")
+
+        w.save_page("Home", "one\nMINE\n")
+        o.save_page("Home", "one\nTHEIRS\n", author="Bob <bob@example.org>")
+        o.sync()
+        head = self.head()
+        with self.assertRaises(wikidb.Conflict) as caught:
+            w.sync()
+        self.assertEqual(caught.exception.report["state"], "conflict")
+        entry = caught.exception.conflict_for("Home")
+        self.assertEqual((entry["ours_text"], entry["theirs_text"]),
+                         ("one\nMINE\n", "one\nTHEIRS\n"))
+        self.assertIn("Home", str(caught.exception))
+        self.assertEqual(w.sync_report()["state"], "conflict")
+        # Nothing changed here: no merge state, no markers in the page.
+        self.assertEqual(self.head(), head)
+        self.assertEqual(w.get_page("Home"), "one\nMINE\n")
+        self.assertFalse(os.path.exists(os.path.join(self.root, ".git", "MERGE_HEAD")))
+
+        made = w.sync_resolve("Home", "one\nMINE\nTHEIRS\n", author="Ann <ann@example.org>")
+        self.assertEqual(made, self.head())
+        self.assertEqual(w.sync()["state"], "merged")
+        self.assertEqual(o.sync()["state"], "fast_forward")
+        self.assertEqual(o.get_page("Home"), "one\nMINE\nTHEIRS\n")
+        # Both authors kept in the history of the merged result.
+        authors = set(git(self.root, "log", "--full-history", "--format=%an", "--",
+                          "pages/Home.wiki").split("\n"))
+        self.assertTrue({"Ann", "Bob"} <= authors, authors)
+
+    def test_modes_and_refusals(self):
+        w = self.wiki
+        w.save_page("A", "a")
+        self.assertEqual(w.sync(pull_only=True)["state"], "up_to_date")
+        self.assertEqual(w.sync(push_only=True)["state"], "pushed")
+        with self.assertRaises(wikidb.WikiError) as caught:
+            w.sync(pull_only=True, push_only=True)
+        self.assertEqual(caught.exception.message, "Invalid flags")
+        with self.assertRaises(wikidb.WikiError) as caught:
+            w.sync("nosuch")
+        self.assertEqual(caught.exception.message, "Unknown remote: nosuch")
+        with self.assertRaises(wikidb.WikiError) as caught:
+            w.remote_set("evil", "-oProxyCommand=touch x")
+        self.assertTrue(caught.exception.message.startswith("Invalid remote URL"))
+        w.remote_set("ext", "ext::sh -c true")
+        with self.assertRaises(wikidb.WikiError) as caught:
+            w.sync("ext")
+        self.assertTrue(caught.exception.message.startswith(
+            "Remote URL names a transport that may run commands"))
+        with self.assertRaises(wikidb.WikiError) as caught:
+            w.sync_config("protocol.ext.allow", "always")
+        self.assertEqual(caught.exception.message, "Invalid setting")
+        w.sync_config("http.lowSpeedTime", "30")
+        with self.assertRaises(wikidb.WikiError):
+            w.sync_resolve("A", "x")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -10,6 +10,12 @@
             print(e.conflicts[0]["merged_text"])
         for entry in wiki.iter_history("Home"):   # pages through the history
             print(entry["hash"][:7], entry["summary"])
+        wiki.remote_set("origin", "https://git.example.org/wiki.git")
+        try:
+            print(wiki.sync()["state"])           # fetch, integrate, push
+        except wikidb.Conflict as e:              # resolve, then sync again
+            for c in e.conflicts:                 # base, ours, theirs, merged
+                wiki.sync_resolve(c["page"], edit_by_hand(c["merged_text"]))
 
 The shared library is found, in this order: the path given to Wiki(library=)
 or load_library(); the path in the environment variable WIKIDB_LIBRARY; a
@@ -34,6 +40,7 @@ any thread may use any Wiki, one call at a time.
 from ._native import API_MAJOR, Library
 from ._native import load as load_library
 from ._wiki import (FOLLOW, MERGE, SEARCH_CASE, SEARCH_REGEX, SEARCH_TITLES, SEARCH_WORDS,
+                    SYNC_ALLOW_COMMANDS, SYNC_ALLOW_UNRELATED, SYNC_PULL_ONLY, SYNC_PUSH_ONLY,
                     Transaction, Wiki, last_error, supports, version)
 from .errors import (Busy, Conflict, InvalidTitle, LibraryError, NotFound, Unsupported,
                      WikiError)
@@ -43,4 +50,5 @@ __version__ = "1.1.0"
 __all__ = ["Wiki", "Transaction", "Library", "load_library", "version", "last_error", "supports",
            "WikiError", "NotFound", "InvalidTitle", "Conflict", "Busy", "Unsupported",
            "LibraryError", "API_MAJOR", "MERGE", "FOLLOW", "SEARCH_WORDS", "SEARCH_TITLES",
-           "SEARCH_REGEX", "SEARCH_CASE", "__version__"]
+           "SEARCH_REGEX", "SEARCH_CASE", "SYNC_PULL_ONLY", "SYNC_PUSH_ONLY",
+           "SYNC_ALLOW_UNRELATED", "SYNC_ALLOW_COMMANDS", "__version__"]

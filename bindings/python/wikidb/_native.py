@@ -62,6 +62,11 @@ NEWER = {
     "wikidb_search_json": (_c_str, [_handle, _c_str, _c_int, _c_int]),
     "wikidb_deleted_pages_json": (_c_str, [_handle]),
     "wikidb_blame_json": (_c_str, [_handle, _c_str, _c_str]),
+    "wikidb_remote_set": (_c_int, [_handle, _c_str, _c_str, _c_str]),
+    "wikidb_sync_config": (_c_int, [_handle, _c_str, _c_str]),
+    "wikidb_sync": (_c_int, [_handle, _c_str, _c_int]),
+    "wikidb_sync_report": (_c_str, [_handle]),
+    "wikidb_sync_resolve": (_c_int, [_handle, _c_str, _c_str, _c_str, _c_str, _c_str]),
 }
 
 

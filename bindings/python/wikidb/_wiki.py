@@ -23,6 +23,10 @@ SEARCH_WORDS = 1
 SEARCH_TITLES = 2
 SEARCH_REGEX = 4
 SEARCH_CASE = 8
+SYNC_PULL_ONLY = 1
+SYNC_PUSH_ONLY = 2
+SYNC_ALLOW_UNRELATED = 4
+SYNC_ALLOW_COMMANDS = 8
 
 
 def _arg(value: Any, what: str) -> Optional[bytes]:
@@ -353,6 +357,71 @@ class Wiki:
         return self._json("wikidb_blame_json", _arg(title, "title"), _arg(revision, "revision"))
 
     # -- batches ---------------------------------------------------------------
+
+    # -- sync with a remote repository -------------------------------------
+
+    def remote_set(self, name: Text, url: Text, branch: Optional[Text] = None) -> None:
+        """Stores remote `name` for this wiki: a URL or path git reaches, or
+        the name of a remote of the repository's git configuration; branch
+        None for the branch the wiki is on. A URL beginning with "-" is
+        refused (WikiError "Invalid remote URL: ...")."""
+        self._write("wikidb_remote_set", _arg(name, "name"), _arg(url, "url"),
+                    _arg(branch, "branch"))
+
+    def sync_config(self, key: Text, value: Text) -> None:
+        """Adds a git setting for this wiki's network gits only, e.g.
+        ("http.extraHeader", "Authorization: Bearer ..."): credentials stay
+        with the handle, never in the process's environment."""
+        self._write("wikidb_sync_config", _arg(key, "key"), _arg(value, "value"))
+
+    def sync(self, remote: Optional[Text] = None, pull_only: bool = False,
+             push_only: bool = False, allow_unrelated: bool = False,
+             allow_commands: bool = False) -> Dict[str, Any]:
+        """Fetches, integrates and pushes; returns the report, a dict with
+        "state" ("up_to_date", "pushed", "fast_forward" or "merged"), "ahead",
+        "behind", "rewritten" and "pages_changed". remote None means "origin".
+
+        Raises Conflict when both sides changed a page in overlapping ways:
+        nothing changed here, and .report is the sync report (state
+        "conflict"), whose .conflicts give each page's base, ours and theirs
+        revisions and texts and the text with markers. Resolve each page with
+        sync_resolve() and sync again. Any other failure raises WikiError
+        (Busy when the wiki is busy); calling sync again is always safe."""
+        flags = ((SYNC_PULL_ONLY if pull_only else 0) | (SYNC_PUSH_ONLY if push_only else 0) |
+                 (SYNC_ALLOW_UNRELATED if allow_unrelated else 0) |
+                 (SYNC_ALLOW_COMMANDS if allow_commands else 0))
+        fn = self._fn("wikidb_sync")
+        report_fn = self._fn("wikidb_sync_report")
+        with _native.lock:
+            rc = fn(self._h(), _arg(remote, "remote"), flags)
+            if rc == -1:
+                raise error_for(self._message())
+            report = _text(report_fn(self._h()))
+        if rc == CONFLICT:
+            exc = Conflict("", report)
+            exc.message = "Sync conflict: " + ", ".join(
+                str(c.get("page")) for c in exc.conflicts if isinstance(c, dict))
+            exc.args = (exc.message,)
+            raise exc
+        return json.loads(report)
+
+    def sync_report(self) -> Optional[Dict[str, Any]]:
+        """The report of this wiki's latest sync, None when it failed or
+        none ran."""
+        fn = self._fn("wikidb_sync_report")
+        with _native.lock:
+            report = fn(self._h())
+        return None if report is None else json.loads(_text(report))
+
+    def sync_resolve(self, title: Text, content: Optional[Text], remote: Optional[Text] = None,
+                     author: Optional[Text] = None, message: Optional[Text] = None) -> str:
+        """Saves the resolved text of a page the latest sync reported in
+        conflict, on top of the reported "ours" revision; the next sync()
+        merges it. Raises Conflict when the page changed here since the
+        report (nothing written). Returns the commit made."""
+        return self._write("wikidb_sync_resolve", _arg(remote, "remote"), _arg(title, "title"),
+                           _arg(content, "content"), _arg(author, "author"),
+                           _arg(message, "message")) or ""
 
     def transaction(self, author: Optional[Text] = None, message: Optional[Text] = None,
                     merge: bool = False, author_date: Optional[Text] = None,
