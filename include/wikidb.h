@@ -395,6 +395,11 @@ WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *handle, const char 
  * --date=iso" prints it, S the subject, N the page's size in bytes in that
  * commit (0 where the page did not exist).
  *
+ * Every side of a merge is walked, so an edit made on either side (by
+ * another wiki that syncs with this one, say) is listed even where the merge
+ * kept the other side's text; a merge itself is listed when the page in it
+ * differs from the page in each of its parents.
+ *
  * title: NULL or "" for every commit of the wiki, each with size 0.
  */
 WIKIDB_API const char *wikidb_get_history_json(wikidb_handle *handle, const char *title);
@@ -669,6 +674,12 @@ WIKIDB_API int wikidb_abort(wikidb_handle *handle);
  *   has "from":OLD. Recorded renames are paired, and git's own rename
  *   detection pairs the others it finds similar enough. Merges list no
  *   pages. Only commits that touch the pages directory are listed.
+ * Every side of a merge is walked: an edit made on either side is listed,
+ * even where the merge kept the other side's text. A page's history lists a
+ * merge only where both sides had changed the page; the whole wiki's lists
+ * each merge that touches the pages directory. (A page history whose
+ * commits include a merge costs a walk of all of them before the first
+ * entry; one without merges does not.)
  *
  * Fails with "Invalid title", "Invalid cursor" (not made by this function
  * for this query), "Invalid author filter", "Invalid date: D", "Page not

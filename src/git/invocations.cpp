@@ -146,9 +146,15 @@ int git_diff(const char *root, const char *from, const char *to, const char *pat
 
 #define WIKIDB_LOG_FIELDS "%H%x1f%an%x1f%ad%x1f%s"
 
+// git's default walk of a path follows only a merge's parent whose version of
+// the path the merge kept: after a sync merge the other side's edits of that
+// path would vanish from the history. Every path-limited log here walks all
+// parents; a merge then appears only where it changed the path against one.
+#define WIKIDB_LOG_ALL_PARENTS "--full-history"
+
 int git_log_history(const char *root, const char *path, char **out) {
-  const char *args[] = {"log", "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso", "--", path,
-                        nullptr};
+  const char *args[] = {"log", "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso",
+                        WIKIDB_LOG_ALL_PARENTS, "--", path, nullptr};
   if (!path) args[3] = nullptr;
   return run_git(root, args, out);
 }
@@ -157,7 +163,8 @@ int git_log_history_raw(const char *root, const char *path, char **out, size_t *
   // Each commit's own diff names the page's object after it; without
   // rename detection that entry always carries the page's own path.
   const char *args[] = {"log", "-z", "--raw", "--no-abbrev", "--no-renames",
-                        "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso", "--", path, nullptr};
+                        "--format=format:" WIKIDB_LOG_FIELDS, "--date=iso",
+                        WIKIDB_LOG_ALL_PARENTS, "--", path, nullptr};
   // git's warnings stay apart from the output that is parsed.
   const git_call call = {args, nullptr, 0, nullptr, true};
   git_output res;
@@ -381,6 +388,10 @@ int git_log_page(const char *root, const git_log_query *q, git_output *res) {
   a.add("-z");
   a.add(WIKIDB_LOG_Z_FORMAT);
   a.add("--date=iso");
+  a.add(WIKIDB_LOG_ALL_PARENTS);
+  // With parents named every merge would be listed; for one page only those
+  // where both sides changed it stay.
+  if (q->path && q->rewrite_parents && q->simplify_merges) a.add("--simplify-merges");
   a.add(skip);
   a.add(count);
   if (q->author && *q->author) {
@@ -452,8 +463,15 @@ int git_grep(const char *root, const git_grep_query *q, git_output *res) {
 
 int git_log_deletions(const char *root, const char *tip, git_output *res) {
   const char *args[] = {"log", "-z", WIKIDB_LOG_Z_FORMAT, "--date=iso", "--name-status",
-                        "--no-renames", "--diff-filter=D", "--end-of-options", tip, "--",
+                        "--no-renames", "--diff-filter=D", WIKIDB_LOG_ALL_PARENTS,
+                        "--end-of-options", tip, "--",
                         "pages/", nullptr};
+  return run_split(root, args, nullptr, res);
+}
+
+int git_find_merge(const char *root, const char *start, git_output *res) {
+  const char *args[] = {"rev-list", "--min-parents=2", "--max-count=1", "--end-of-options",
+                        start, nullptr};
   return run_split(root, args, nullptr, res);
 }
 

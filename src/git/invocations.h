@@ -123,6 +123,10 @@ struct git_log_query {
   // Parents as the path-limited history sees them (--parents), so that the
   // caller can tell where the walk goes on.
   bool rewrite_parents;
+  // With parents and a path: list only the merges where the path changed on
+  // both sides. Costs a walk of the whole history first, so only for
+  // histories that hold a merge.
+  bool simplify_merges;
 };
 int git_log_page(const char *root, const git_log_query *q, git_output *res);
 
@@ -149,6 +153,9 @@ int git_grep(const char *root, const git_grep_query *q, git_output *res);
 
 // Every commit that removed a page file, newest first, with its changes.
 int git_log_deletions(const char *root, const char *tip, git_output *res);
+// A merge reachable from start: exit status 0 and its hash in res->out, or
+// 0 with no output when there is none.
+int git_find_merge(const char *root, const char *start, git_output *res);
 // The parents of a commit, one hash a line.
 int git_commit_parents(const char *root, const char *commit, git_output *res);
 // The page files of a commit's tree, NUL-separated.

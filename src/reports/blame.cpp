@@ -95,7 +95,7 @@ static void look_below(blame_run *run, level *l, size_t k, int depth) {
   strbuf_append(&new_title, title.p, title.n);
   // The commit's message, for its rename lines.
   const char *starts[] = {hash, nullptr};
-  git_log_query q = {starts, 0, 1, nullptr, nullptr, nullptr, path, false};
+  git_log_query q = {starts, 0, 1, nullptr, nullptr, nullptr, path, false, false};
   git_output msg;
   log_records recs = {};
   page_path to, from;

@@ -31,6 +31,9 @@ struct segment {
   char next[CURSOR_HASH_CAP];
   strbuf title;
   page_path path;
+  // A merge lies behind start: the walk lists only the merges where the
+  // page changed on both sides.
+  bool merges;
 };
 
 }  // namespace
@@ -80,7 +83,7 @@ static bool run_log(const char *root, const segment &s, const query &q, long cou
   }
   git_log_query lq = {starts, resume ? 0 : s.skip, count, filtered ? q.author : nullptr,
                       filtered ? q.since : nullptr, filtered ? q.until : nullptr,
-                      whole ? nullptr : s.path.repo, !filtered};
+                      whole ? nullptr : s.path.repo, !filtered, s.merges};
   if (git_log_page(root, &lq, res) != 0) return false;
   if (!parse_log_z(res->out, res->out_len, recs)) {
     log_records_release(recs);
@@ -449,6 +452,26 @@ static bool wiki_history(const char *root, segment *s, const query &q, int limit
   return true;
 }
 
+// Whether a merge lies behind the segment's start, asked of git once per
+// start commit and handle: the answer depends on that commit alone, so every
+// page of one history walks the same way.
+static bool merges_behind(wikidb_handle *h, segment *s) {
+  if (strcmp(h->merges_from, s->start) == 0) {
+    s->merges = h->merges_behind;
+    return true;
+  }
+  git_output res;
+  if (git_find_merge(h->root, s->start, &res) != 0) {
+    git_output_release(&res);
+    return false;
+  }
+  s->merges = res.out_len > 0;
+  git_output_release(&res);
+  snprintf(h->merges_from, sizeof h->merges_from, "%s", s->start);
+  h->merges_behind = s->merges;
+  return true;
+}
+
 static const char *history_read(wikidb_handle *h, char **slot, const char *kind, const char *title,
                                 const char *cursor, int limit, const char *author,
                                 const char *since, const char *until, int flags) {
@@ -506,6 +529,10 @@ static const char *history_read(wikidb_handle *h, char **slot, const char *kind,
     }
   }
   const int n = page_limit(limit);
+  if (!whole && !merges_behind(h, &s)) {
+    strbuf_release(&s.title);
+    return nullptr;
+  }
   if (whole)
     ok = wiki_history(h->root, &s, q, n, check, &json);
   else

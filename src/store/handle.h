@@ -22,6 +22,10 @@ struct wikidb_handle {
   char *search_buf;
   char *deleted_buf;
   char *blame_buf;
+  // Whether the history behind commit merges_from holds a merge (the page
+  // histories then walk every side of it); merges_from "" when unknown.
+  char merges_from[72];
+  bool merges_behind;
   // Commits this handle made since it last refreshed git's commit-graph.
   unsigned commits_since_graph;
   // The write API: the page-revision and conflict-report slots, the commit

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "testutil.h"
 #include "wikidb.h"
@@ -19,6 +20,18 @@ namespace synctest {
 inline std::string trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
   return s;
+}
+
+inline std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) out.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
 }
 
 // A port nobody listens on now (the kernel's choice).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,69 @@ TEST_F(SyncTest, ConflictChangesNothingAndIsResolvedOnlyByTheHost) {
   expect_clean(b);
   EXPECT_EQ(wikidb_sync_resolve(b, "origin", "Other", "x", nullptr, nullptr), -1);
   EXPECT_STREQ(wikidb_last_error(), "No sync conflict recorded for page: Other");
+}
+
+// After a resolved conflict the merge holds this side's text of the page, so
+// git's default history simplification would walk this side only: the other
+// writer's edit would vanish from every history, on both wikis.
+TEST_F(SyncTest, EveryEditOfBothSidesStaysInTheHistoriesAfterAMerge) {
+  wikidb_handle *a = wiki("a", central_);
+  wikidb_handle *b = wiki("b", central_);
+  save(a, "Home", "one\ntwo\n", "Alice");
+  sync(a);
+  sync(b);
+  save(a, "Home", "one\nALICE\n", "Alice");
+  save(b, "Home", "one\nBOB\n", "Bob");
+  save(b, "Side", "b only\n", "Bob");
+  sync(a);
+  sync(b, 0, WIKIDB_CONFLICT);
+  ASSERT_EQ(wikidb_sync_resolve(b, "origin", "Home", "one\nBOB\nALICE\n", "Bob", nullptr), 0)
+      << wikidb_last_error();
+  EXPECT_EQ(sync(b)["state"], "merged");
+  EXPECT_EQ(sync(a)["state"], "fast_forward");
+  for (wikidb_handle *h : {a, b}) {
+    const std::string root = root_of(h);
+    // Every commit that changed the page, or any page, on either side.
+    const std::vector<std::string> page_edits =
+        synctest::lines(git(root, "rev-list --no-merges --full-history HEAD -- pages/Home.wiki"));
+    const std::vector<std::string> all_edits = synctest::lines(git(root, "rev-list --no-merges HEAD"));
+    ASSERT_EQ(page_edits.size(), 4u);
+    auto hashes_of = [](const json &entries) {
+      std::vector<std::string> out;
+      for (auto &e : entries) out.push_back(e["hash"]);
+      return out;
+    };
+    auto has_all = [](const std::vector<std::string> &seen, const std::vector<std::string> &want) {
+      for (auto &w : want)
+        if (std::find(seen.begin(), seen.end(), w) == seen.end())
+          return ::testing::AssertionFailure() << "missing " << w;
+      return ::testing::AssertionSuccess();
+    };
+    EXPECT_TRUE(has_all(hashes_of(json::parse(wikidb_get_history_json(h, "Home"))), page_edits))
+        << root;
+    EXPECT_TRUE(has_all(hashes_of(json::parse(wikidb_get_recent_changes_json(h, 50))), all_edits))
+        << root;
+    // The paged reads, two entries a page, walked to the end.
+    for (int whole = 0; whole < 2; whole++) {
+      std::vector<std::string> seen;
+      std::string cursor;
+      for (int page = 0; page < 20; page++) {
+        const char *text =
+            whole ? wikidb_recent_page_json(h, cursor.c_str(), 2, nullptr, nullptr)
+                  : wikidb_history_page_json(h, "Home", cursor.c_str(), 2, nullptr, nullptr,
+                                             nullptr, 0);
+        ASSERT_NE(text, nullptr) << wikidb_last_error();
+        json j = json::parse(text);
+        for (auto &hash : hashes_of(j["entries"])) seen.push_back(hash);
+        if (j["next"].is_null()) break;
+        cursor = j["next"];
+      }
+      EXPECT_TRUE(has_all(seen, whole ? all_edits : page_edits)) << root << " whole=" << whole;
+      std::vector<std::string> unique = seen;
+      std::sort(unique.begin(), unique.end());
+      EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << "an entry repeated";
+    }
+  }
 }
 
 TEST_F(SyncTest, DeleteAgainstEditIsAConflictToo) {
