@@ -398,7 +398,7 @@ WIKIDB_API const char *wikidb_list_pages_json(wikidb_handle *handle, const char 
  * Every side of a merge is walked, so an edit made on either side (by
  * another wiki that syncs with this one, say) is listed even where the merge
  * kept the other side's text; a merge itself is listed when the page in it
- * differs from the page in each of its parents.
+ * differs from the page in at least one of its parents.
  *
  * title: NULL or "" for every commit of the wiki, each with size 0.
  */
