@@ -430,9 +430,11 @@ TEST_F(SyncTest, KilledMidSyncLeavesNothingHalfApplied) {
   }
   sync(a);
   sync(b);
-  // b's sync process is killed at spread points in time; each time the next
-  // sync completes what the last began.
-  for (int round = 0; round < 6; round++) {
+  // b's sync process is killed at points spread over a sync's whole run
+  // (fetch, integration, publish, push); each time the next sync completes
+  // what the last began.
+  int cut_short = 0;
+  for (int round = 0; round < 20; round++) {
     save(b, ("B" + std::to_string(round)).c_str(), "b\n", nullptr);
     save(a, ("A" + std::to_string(round)).c_str(), "a\n", nullptr);
     sync(a);
@@ -442,10 +444,12 @@ TEST_F(SyncTest, KilledMidSyncLeavesNothingHalfApplied) {
       int rc = h ? wikidb_sync(h, "origin", 0) : -1;
       _exit(rc == 0 ? 0 : 1);
     }
-    usleep(2000 * round * round);
+    // 0 to 95 ms, in an order that mixes early and late points.
+    usleep(5000 * ((round * 7) % 20));
     kill(pid, SIGKILL);
     int status;
     waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) cut_short++;
     json r = sync(b);
     EXPECT_NE(r["state"], "conflict");
     EXPECT_EQ(central_tip(), head(b));
@@ -454,6 +458,12 @@ TEST_F(SyncTest, KilledMidSyncLeavesNothingHalfApplied) {
       EXPECT_EQ(testutil::read_file(root_of(b) + "/pages/A" + std::to_string(i) + ".wiki"), "a\n");
     sync(a);
   }
+  // Both wikis end with every page both writers saved.
+  for (int i = 0; i < 20; i++)
+    for (const char *side : {"A", "B"})
+      EXPECT_EQ(git(root_of(a), "show HEAD:pages/" + std::string(side) + std::to_string(i) + ".wiki"),
+                std::string(*side == 'A' ? "a\n" : "b\n"));
+  EXPECT_GT(cut_short, 0) << "no sync was interrupted";
 }
 
 }  // namespace
