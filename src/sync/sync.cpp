@@ -58,6 +58,24 @@ int ask(int rc, const char *saved) {
   return rc;
 }
 
+// Sets one of the sync's private refs. Call under the writer lock: only its
+// holders write these refs, so a lock file of the ref found then was left by
+// a sync that died (killed while its update-ref ran), and would fail every
+// later sync. It is given the dead-lock grace, for a git of the dead sync
+// still finishing, then removed.
+int set_private_ref(const wikidb_handle *h, const char *ref, const char *hash) {
+  char lock_path[WIKIDB_ROOT_CAP + SYNC_NAME_CAP + 64];
+  int n = snprintf(lock_path, sizeof lock_path, "%s/.git/%s.lock", h->root, ref);
+  if (n > 0 && (size_t)n < sizeof lock_path && fs_exists(lock_path)) {
+    const int grace = writer_dead_lock_grace_ms();
+    for (int waited = 0, pause = 5; fs_exists(lock_path) && waited < grace;
+         waited += pause, pause = pause < 200 ? pause * 2 : 200)
+      sleep_us(pause * 1000L);
+    if (fs_exists(lock_path)) fs_remove_file(lock_path);
+  }
+  return git_update_ref_plain(h->root, ref, hash);
+}
+
 struct report {
   const char *state;
   long ahead, behind;
@@ -482,7 +500,7 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
   char result[HASH_HEX_CAP] = "";
   bool push = false;
   // Keeps what was fetched reachable until the next sync.
-  if (rc == 0 && *remote) rc = git_update_ref_plain(h->root, fetch_ref, remote);
+  if (rc == 0 && *remote) rc = set_private_ref(h, fetch_ref, remote);
   if (rc == 0) {
     snprintf(result, sizeof result, "%s", local);
     rep->ahead = rep->behind = 0;
@@ -599,10 +617,17 @@ int sync_round(wikidb_handle *h, const sync_remote *r, int flags, const sync_env
     snprintf(remote, sizeof remote, "%s", result);
   }
   // What the remote held when this sync ended, for telling a rewrite next
-  // time; a concurrent sync of this wiki may hold the ref's lock, and then
-  // its own value is as good.
+  // time. Set under the writer lock, as the fetched ref is; when the wiki is
+  // busy, the value an earlier sync set stays.
   save_error(saved);
-  if (*remote && git_update_ref_plain(h->root, sync_ref, remote) != 0) restore_error(saved);
+  if (*remote) {
+    if (writer_begin(h, &lock) == 0) {
+      if (set_private_ref(h, sync_ref, remote) != 0) restore_error(saved);
+      writer_end(&lock);
+    } else {
+      restore_error(saved);
+    }
+  }
   return 0;
 }
 
