@@ -111,4 +111,55 @@ class Daemon {
   pid_t pid_ = -1;
 };
 
+// git's smart HTTP: git http-backend behind the small web server of
+// http_backend.py, on 127.0.0.1, serving every repository under base; with
+// a token, only requests that carry it as a Bearer authorization.
+class HttpServer {
+ public:
+  HttpServer(const std::string &base, const std::string &token) : base_(base), token_(token) {}
+  ~HttpServer() { stop(); }
+  // False when it did not listen (no python3, or no git http-backend).
+  bool start() {
+    const std::string port_file = base_ + "/http-port";
+    pid_ = fork();
+    if (pid_ == 0) {
+      execlp("python3", "python3", WIKIDB_HTTP_BACKEND, base_.c_str(), port_file.c_str(),
+             token_.empty() ? (char *)nullptr : token_.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    // A bound against a server that never listens, far beyond the fraction
+    // of a second it takes.
+    for (int i = 0; i < 600; i++) {
+      if (testutil::exists(port_file)) {
+        port_ = atoi(testutil::read_file(port_file).c_str());
+        if (port_ > 0 && can_connect(port_)) return true;
+      }
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+      usleep(50 * 1000);
+    }
+    stop();
+    return false;
+  }
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status;
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+  }
+  std::string url(const std::string &repo) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + repo;
+  }
+
+ private:
+  std::string base_, token_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
 }  // namespace synctest

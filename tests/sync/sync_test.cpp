@@ -431,6 +431,44 @@ TEST_F(SyncTest, GitDaemonServerStoppedAndCutMidPush) {
   EXPECT_EQ(status, 0);
 }
 
+// Smart HTTP, with a server that wants a token: without the handle's
+// setting the sync fails at once (no prompt, nothing changed); with it, it
+// works, and the process's environment never holds it.
+TEST_F(SyncTest, SmartHttpWithCredentialsPerHandle) {
+  synctest::HttpServer server(tmp_.path(), "s3cret-token");
+  if (!server.start()) GTEST_SKIP() << "python3 with git http-backend did not listen on 127.0.0.1";
+  const std::string url = server.url("central.git");
+  wikidb_handle *a = wiki("a", url);
+  wikidb_handle *b = wiki("b", url);
+  save(a, "Home", "one\ntwo\n", "Alice <alice@example.org>");
+  const std::string before = head(a);
+  EXPECT_EQ(wikidb_sync(a, "origin", 0), -1);
+  EXPECT_NE(std::string(wikidb_last_error()).find("git command failed"), std::string::npos)
+      << wikidb_last_error();
+  EXPECT_EQ(head(a), before);
+  EXPECT_EQ(central_tip(), "");
+  expect_clean(a);
+
+  for (wikidb_handle *h : {a, b})
+    ASSERT_EQ(wikidb_sync_config(h, "http.extraHeader", "Authorization: Bearer s3cret-token"), 0)
+        << wikidb_last_error();
+  EXPECT_EQ(sync(a)["state"], "pushed");
+  EXPECT_EQ(central_tip(), head(a));
+  EXPECT_EQ(sync(b)["state"], "fast_forward");
+  save(a, "Home", "one\ntwo\nA\n", "Alice <alice@example.org>");
+  save(b, "Home", "B\none\ntwo\n", "Bob <bob@example.org>");
+  EXPECT_EQ(sync(a)["state"], "pushed");
+  EXPECT_EQ(sync(b)["state"], "merged");
+  EXPECT_EQ(sync(a)["state"], "fast_forward");
+  EXPECT_EQ(testutil::read_file(root_of(a) + "/pages/Home.wiki"), "B\none\ntwo\nA\n");
+  expect_clean(a);
+  expect_clean(b);
+  // The token went to the gits of the sync only.
+  for (const char *name : {"GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0", "GIT_TERMINAL_PROMPT"})
+    EXPECT_EQ(getenv(name), nullptr) << name;
+  EXPECT_EQ(git(root_of(a), "config --get-regexp extraheader"), "");
+}
+
 TEST_F(SyncTest, KilledMidSyncLeavesNothingHalfApplied) {
   wikidb_handle *a = wiki("a", central_);
   wikidb_handle *b = wiki("b", central_);
