@@ -62,6 +62,29 @@ bool pagefs_sync(const char *root, const char *rel);
 // Removes the file root/rel if it is there; reports nothing.
 void pagefs_remove(const char *root, const char *rel);
 
+// Whether name is one pagefs_write gives its temporary files:
+// ".wikidb-PID-N.tmp", PID and N decimal.
+inline bool pagefs_is_temp_name(const char *name) {
+  static const char head[] = ".wikidb-";
+  for (size_t i = 0; i + 1 < sizeof head; i++)
+    if (name[i] != head[i]) return false;
+  const char *p = name + sizeof head - 1;
+  for (int part = 0; part < 2; part++) {
+    const char *digits = p;
+    while (*p >= '0' && *p <= '9') p++;
+    if (p == digits || *p != (part ? '.' : '-')) return false;
+    p++;
+  }
+  return p[0] == 't' && p[1] == 'm' && p[2] == 'p' && p[3] == '\0';
+}
+
+// Removes the temporary files pagefs_write left beside root/rel when its
+// process was killed mid-write, walking to that directory as pagefs_write
+// does (no link followed; a link named like one is removed, not followed).
+// Only for the repair after a dead writer, under the writer lock: then no
+// live writer has one open. Reports nothing.
+void pagefs_remove_temps(const char *root, const char *rel);
+
 // True unless a directory on the way from root to rel's last component is a
 // symbolic link (or other reparse point) or cannot be opened. The walk stops
 // at the first missing name or plain file: nothing lies beyond it.

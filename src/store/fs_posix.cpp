@@ -239,6 +239,20 @@ void pagefs_remove(const char *root, const char *rel) {
   close(dir);
 }
 
+void pagefs_remove_temps(const char *root, const char *rel) {
+  const char *name = nullptr;
+  int dir = open_parent(root, rel, false, &name);
+  if (dir < 0) return;
+  // The listing gets its own descriptor: closedir closes it.
+  int listing = dup(dir);
+  DIR *d = listing >= 0 ? fdopendir(listing) : nullptr;
+  if (!d && listing >= 0) close(listing);
+  for (struct dirent *e = d ? readdir(d) : nullptr; e; e = readdir(d))
+    if (pagefs_is_temp_name(e->d_name)) unlinkat(dir, e->d_name, 0);
+  if (d) closedir(d);
+  close(dir);
+}
+
 bool pagefs_parents_safe(const char *root, const char *rel) {
   int dir = open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return true;  // no wiki yet: nothing below it can be a link

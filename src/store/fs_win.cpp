@@ -266,6 +266,32 @@ void pagefs_remove(const char *root, const char *rel) {
   DeleteFileW(path);
 }
 
+void pagefs_remove_temps(const char *root, const char *rel) {
+  wchar_t path[WIDE_PATH_CAP];
+  size_t root_len = 0;
+  if (!native_path(root, rel, path, &root_len)) return;
+  const size_t name_at = walk_parents(path, root_len, false);
+  if (!name_at) return;
+  static const wchar_t pattern[] = L".wikidb-*.tmp";
+  if (name_at + sizeof pattern / sizeof *pattern > WIDE_PATH_CAP) return;
+  wcscpy(path + name_at, pattern);
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(path, &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    char narrow[64];
+    // Temporary names are ASCII; any other name is not one.
+    int n = WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, narrow, sizeof narrow, nullptr,
+                                nullptr);
+    if (n <= 0 || !pagefs_is_temp_name(narrow)) continue;
+    if (name_at + wcslen(found.cFileName) + 1 > WIDE_PATH_CAP) continue;
+    wcscpy(path + name_at, found.cFileName);
+    DeleteFileW(path);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+}
+
 bool pagefs_parents_safe(const char *root, const char *rel) {
   wchar_t path[WIDE_PATH_CAP];
   size_t root_len = 0;

@@ -171,6 +171,9 @@ int journal_recover(const wikidb_handle *h) {
   const int found = read_journal(h, &r);
   if (found <= 0) return found;
   clear_dead_locks(h);
+  // The dead writer may have been cut off between writing a page's text and
+  // renaming it into place.
+  for (size_t i = 0; i < r.n; i++) pagefs_remove_temps(h->root, r.paths[i]);
   int rc = journal_restore(h, r.mode, r.paths, r.n);
   if (rc == 0) journal_end(h);
   release(&r);

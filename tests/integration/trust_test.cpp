@@ -402,6 +402,33 @@ TEST_F(Locks, ADeadWriterThatPublishedFirstHasFilesAndIndexBroughtToHead) {
   EXPECT_EQ(git("status --porcelain"), "");
 }
 
+// A writer killed between writing a page's text and renaming it into place
+// leaves its temporary file beside the page; the repair removes exactly
+// those, and reaches them without following a link.
+TEST_F(Locks, ADeadWritersTemporaryFilesGoWithTheRepairAndNothingElse) {
+  save("dir/A", "committed");
+  save("B", "b");
+  writer_set_wait_limits_ms(-1, -1, 50);
+  TempDir outside;
+  write_file(outside / ".wikidb-7-1.tmp", "not ours");
+  ASSERT_EQ(symlink(outside.path().c_str(), page_file("link").c_str()), 0);
+  const char *paths[] = {"pages/dir/A.wiki", "pages/link/L.wiki", "pages/B.wiki"};
+  ASSERT_EQ(journal_begin(h_, 'T', paths, 3), 0);
+  for (const char *name : {"dir/.wikidb-4242-0.tmp", "dir/.wikidb-4242-17.tmp", ".wikidb-9-3.tmp"})
+    write_file(page_file(name), "half written");
+  // Names that are not the writer's temporary files stay.
+  for (const char *name : {"dir/.wikidb-x-1.tmp", "dir/.wikidb-1-2.tmp.keep", "dir/keep.tmp"})
+    write_file(page_file(name), "someone's");
+  save("C", "next");
+  EXPECT_FALSE(exists(page_file("dir/.wikidb-4242-0.tmp")));
+  EXPECT_FALSE(exists(page_file("dir/.wikidb-4242-17.tmp")));
+  EXPECT_FALSE(exists(page_file(".wikidb-9-3.tmp")));
+  for (const char *name : {"dir/.wikidb-x-1.tmp", "dir/.wikidb-1-2.tmp.keep", "dir/keep.tmp"})
+    EXPECT_TRUE(exists(page_file(name))) << name;
+  EXPECT_TRUE(exists(outside / ".wikidb-7-1.tmp")) << "a link was followed";
+  EXPECT_FALSE(exists(root_ + "/.git/wikidb-journal"));
+}
+
 TEST_F(Locks, AFailedCommitTakesItsPageBackOutOfTheIndex) {
   save("A", "committed");
   const std::string hook = root_ + "/.git/hooks/pre-commit";
