@@ -136,6 +136,9 @@ static int restore_files(const wikidb_handle *h, const char *const *paths, size_
       pagefs_remove(h->root, paths[i]);
       continue;
     }
+    // A symbolic link of someone's commit is never written to the disk: its
+    // target's text would become a file. Its index entry follows below.
+    if (strncmp(e.mode, "100", 3) != 0) continue;
     git_output blob = {};
     rc = git_cat_blob(h->root, hash, &blob) == 0 ? 0 : -1;
     if (rc == 0 && pagefs_write(h->root, paths[i], blob.out ? blob.out : "", blob.out_len) != PAGEFS_OK) {

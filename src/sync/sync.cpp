@@ -15,6 +15,7 @@
 #include "reports/json.h"
 #include "store/commit.h"
 #include "store/fs.h"
+#include "store/git_path_rules.h"
 #include "store/journal.h"
 #include "store/writer_lock.h"
 #include "sync/merge_tree.h"
@@ -149,8 +150,16 @@ int changed_entries(const char *root, const char *old_commit, const char *new_co
       path = tab + 1;
       p = z + 1;
     }
-    // Only files are followed: links and submodules never reach the disk.
-    if (e.present && strncmp(e.mode, "1006", 4) != 0 && strncmp(e.mode, "1007", 4) != 0) continue;
+    // Links and submodules never reach the disk, but their index entries
+    // follow: left behind, the next commit of the index would undo them.
+    e.index_only = e.present && strncmp(e.mode, "1006", 4) != 0 && strncmp(e.mode, "1007", 4) != 0;
+    // A path git itself would refuse (".git", "..", their other spellings)
+    // can only come from a crafted commit: it would write into the
+    // repository or outside the wiki.
+    if (!git_accepts_path(path)) {
+      set_error("The remote's commit holds a path git refuses: %s", path);
+      return -1;
+    }
     e.repo = path;
     if (*n_out == cap) {
       cap = cap ? 2 * cap : 16;

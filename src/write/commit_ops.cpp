@@ -523,7 +523,7 @@ static int commit_locked(wikidb_handle *h, write_ops *ops, const commit_who *who
     if (entries) {
       for (size_t i = 0; i < st.n; i++) {
         const path_state &p = st.items[i];
-        entries[i] = {p.repo, p.present, {}, {}, p.content, p.content_len};
+        entries[i] = {p.repo, p.present, {}, {}, p.content, p.content_len, false};
         strcpy(entries[i].mode, p.mode);
         strcpy(entries[i].hex, p.hex);
       }

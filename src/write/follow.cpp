@@ -21,7 +21,7 @@ static int read_missing_texts(const wikidb_handle *h, follow_entry *entries, siz
   strbuf input = {};
   size_t wanted = 0;
   for (size_t i = 0; i < n; i++)
-    if (entries[i].present && !entries[i].content) {
+    if (entries[i].present && !entries[i].content && !entries[i].index_only) {
       strbuf_append(&input, entries[i].hex, strlen(entries[i].hex) + 1);
       wanted++;
     }
@@ -37,7 +37,7 @@ static int read_missing_texts(const wikidb_handle *h, follow_entry *entries, siz
   size_t pos = 0;
   for (size_t i = 0; i < n; i++) {
     follow_entry &e = entries[i];
-    if (!e.present || e.content) continue;
+    if (!e.present || e.content || e.index_only) continue;
     // "<hash> blob <size>\n<bytes>\n"
     const char *p = raw->out ? raw->out + pos : nullptr;
     const char *eol = p ? static_cast<const char *>(memchr(p, '\n', raw->out_len - pos)) : nullptr;
@@ -76,7 +76,7 @@ int follow_entries(const wikidb_handle *h, follow_entry *entries, size_t n, size
   for (size_t i = 0; i < n; i++) {
     follow_entry &e = entries[i];
     if (e.present) {
-      if (pagefs_write(h->root, e.repo, e.content, e.content_len) != PAGEFS_OK) {
+      if (!e.index_only && pagefs_write(h->root, e.repo, e.content, e.content_len) != PAGEFS_OK) {
         set_error("Failed to write content to: %s/%s", h->root, e.repo);
         rc = -1;
       }

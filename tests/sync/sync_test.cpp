@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "store/journal.h"
 #include "sync_support.h"
 #include "testutil.h"
 #include "wikidb.h"
@@ -422,6 +423,79 @@ TEST_F(SyncTest, GitDaemonServerStoppedAndCutMidPush) {
   int status = -1;
   git(central_, "fsck --full 2>&1", &status);
   EXPECT_EQ(status, 0);
+}
+
+// Links and submodules of someone's commit: never written to the disk, but
+// their index entries follow, so the next save does not undo them under its
+// own author.
+TEST_F(SyncTest, LinksAndSubmodulesOfARemoteCommitAreNeverUndoneByTheNextSave) {
+  wikidb_handle *a = wiki("a", central_);
+  wikidb_handle *b = wiki("b", central_);
+  save(a, "Home", "home\n", "Alice");
+  sync(a);
+  sync(b);
+  const std::string w = tmp_ / "person";
+  sh("git clone -q -b main " + shq(central_) + " " + shq(w) + " && cd " + shq(w) +
+     " && ln -s Home.wiki pages/Link.wiki && git add pages/Link.wiki"
+     " && git update-index --add --cacheinfo 160000," + head(a) + ",pages/sub"
+     " && git -c user.name=P -c user.email=p@x commit -qm 'a link and a submodule'"
+     " && git push -q origin HEAD:main");
+  EXPECT_EQ(sync(b)["state"], "fast_forward");
+  EXPECT_FALSE(testutil::exists(root_of(b) + "/pages/Link.wiki"));
+  EXPECT_EQ(git(root_of(b), "diff --cached --name-only"), "");
+  save(b, "Other", "x\n", "Bob");
+  EXPECT_EQ(git(root_of(b), "show --name-only --format= HEAD"), "pages/Other.wiki\n");
+  EXPECT_EQ(git(root_of(b), "ls-tree -r '--format=%(objectmode)' HEAD -- pages/Link.wiki pages/sub"),
+            "120000\n160000\n");
+  // The same when the sync is a merge, and when a killed writer's repair
+  // brings such a path back to HEAD.
+  save(a, "A", "a\n", "Alice");
+  sync(a);
+  save(b, "B", "b\n", "Bob");
+  EXPECT_EQ(sync(b)["state"], "merged");
+  EXPECT_EQ(sync(a)["state"], "fast_forward");
+  EXPECT_EQ(git(root_of(a), "diff --cached --name-only"), "");
+  EXPECT_FALSE(testutil::exists(root_of(a) + "/pages/Link.wiki"));
+  const char *paths[] = {"pages/Link.wiki", "pages/sub"};
+  git(root_of(a), "rm -q --cached pages/Link.wiki pages/sub");
+  ASSERT_EQ(journal_begin(a, 'T', paths, 2), 0);
+  save(a, "C", "c\n", "Alice");
+  EXPECT_EQ(git(root_of(a), "show --name-only --format= HEAD"), "pages/C.wiki\n");
+  EXPECT_FALSE(testutil::exists(root_of(a) + "/pages/Link.wiki"));
+}
+
+// A crafted commit (no git command makes one, but a remote takes it) with a
+// path git refuses would write into the repository or outside the wiki: the
+// sync fails and nothing moves.
+TEST_F(SyncTest, ARemoteCommitWithAPathGitRefusesIsNotTaken) {
+  wikidb_handle *a = wiki("a", central_);
+  wikidb_handle *b = wiki("b", central_);
+  save(a, "Home", "home\n", "Alice");
+  sync(a);
+  sync(b);
+  for (const char *bad : {".git", ".GIT", "..", "git~1"}) {
+    const std::string blob = trim(sh("echo '[core] fsmonitor = touch pwned' | git -C " +
+                                     shq(central_) + " hash-object -w --stdin"));
+    const std::string inner = trim(sh("printf '100644 blob " + blob + "\\tconfig\\n' | git -C " +
+                                      shq(central_) + " mktree"));
+    const std::string tip = central_tip();
+    const std::string tree = trim(sh("(git -C " + shq(central_) + " ls-tree " + tip +
+                                     "; printf '040000 tree " + inner + "\\t" + bad +
+                                     "\\n') | git -C " + shq(central_) + " mktree"));
+    const std::string evil = trim(sh("git -C " + shq(central_) + " commit-tree " + tree + " -p " +
+                                     tip + " -m evil"));
+    ASSERT_EQ(evil.size(), 40u) << bad;
+    git(central_, "update-ref refs/heads/main " + evil);
+    const std::string before = head(b);
+    EXPECT_EQ(wikidb_sync(b, "origin", 0), -1) << bad;
+    EXPECT_EQ(std::string(wikidb_last_error()),
+              "The remote's commit holds a path git refuses: " + std::string(bad) + "/config");
+    EXPECT_EQ(head(b), before);
+    EXPECT_EQ(testutil::read_file(root_of(b) + "/.git/config").find("pwned"), std::string::npos);
+    EXPECT_FALSE(testutil::exists(tmp_ / "config")) << "written outside the wiki";
+    expect_clean(b);
+    git(central_, "update-ref refs/heads/main " + tip);
+  }
 }
 
 // Smart HTTP, with a server that wants a token: without the handle's
