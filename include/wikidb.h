@@ -789,7 +789,8 @@ WIKIDB_API const char *wikidb_blame_json(wikidb_handle *handle, const char *titl
  *        the repository's identity, message "Sync with NAME/BRANCH") and
  *        published by a compare-and-swap ("merged").
  *    After a move exactly the changed files and their index entries are
- *    brought to the new commit, journalled as the write API's commits are,
+ *    brought to the new commit (a symbolic link or submodule of someone's
+ *    commit gets its index entry only: no link is ever written to disk), journalled as the write API's commits are,
  *    so a sync killed at any point leaves the old or the new commit and the
  *    next writer brings the pages in line. Then the result is pushed (never
  *    forced). A push refused because the remote moved meanwhile, or a branch
@@ -898,7 +899,9 @@ WIKIDB_API int wikidb_sync_config(wikidb_handle *handle, const char *key, const 
  * run commands: URL", "The remote's history is unrelated to the wiki's: URL
  * BRANCH", "The remote has changes the wiki lacks: sync without push-only
  * first", "The remote kept moving during the sync", "Remote branch vanished
- * during the fetch: BRANCH", "Failed to write the conflict record: PATH",
+ * during the fetch: BRANCH", "The remote's commit holds a path git refuses:
+ * PATH" (a crafted commit naming ".git", ".." or another spelling of them;
+ * nothing is taken), "Failed to write the conflict record: PATH",
  * "Unexpected output from git ...", "Memory allocation failed", the writer
  * lock's and the write API's refusals and busy messages, or the git
  * runner's message (the remote unreachable, a push refused by the server's
