@@ -203,7 +203,9 @@ int publish(wikidb_handle *h, const char *old_commit, const char *new_commit, re
       restore_error(saved);
       rc = 1;
     } else {
-      for (size_t i = 0; i < n; i++) add_page(rep, entries[i].repo);
+      // A link named like a page is no page: it is never on the disk here.
+      for (size_t i = 0; i < n; i++)
+        if (!entries[i].index_only) add_page(rep, entries[i].repo);
       size_t hash_len = strlen(new_commit) / 2;
       // The commit stands either way; pages left behind are brought in line
       // by the next writer, through the journal.
