@@ -60,38 +60,11 @@ inline bool can_connect(int port) {
   return ok;
 }
 
-// git daemon serving base (every repository, push enabled) on 127.0.0.1.
-class Daemon {
+// A server process the test starts and stops: started by fork and exec,
+// waited for until it listens, stopped by its PID.
+class ServerProcess {
  public:
-  explicit Daemon(const std::string &base) : base_(base) {}
-  ~Daemon() { stop(); }
-  // Starts on port (a free one when 0). False when it did not listen.
-  bool start(int port = 0) {
-    port_ = port ? port : free_port();
-    if (port_ <= 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::string listen = "--listen=127.0.0.1", p = "--port=" + std::to_string(port_),
-                  b = "--base-path=" + base_;
-      execlp("git", "git", "daemon", "--reuseaddr", listen.c_str(), p.c_str(), b.c_str(),
-             "--export-all", "--enable=receive-pack", "--informative-errors", base_.c_str(),
-             (char *)nullptr);
-      _exit(127);
-    }
-    // A bound against a daemon that never listens: it listens within a
-    // fraction of a second on a quiet machine; 30 s is far beyond that.
-    for (int i = 0; i < 600; i++) {
-      if (can_connect(port_)) return true;
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-      }
-      usleep(50 * 1000);
-    }
-    stop();
-    return false;
-  }
+  ~ServerProcess() { stop(); }
   void stop() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
@@ -101,39 +74,26 @@ class Daemon {
     }
   }
   int port() const { return port_; }
-  std::string url(const std::string &repo) const {
-    return "git://127.0.0.1:" + std::to_string(port_) + "/" + repo;
-  }
 
- private:
-  std::string base_;
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
-
-// git's smart HTTP: git http-backend behind the small web server of
-// http_backend.py, on 127.0.0.1, serving every repository under base; with
-// a token, only requests that carry it as a Bearer authorization.
-class HttpServer {
- public:
-  HttpServer(const std::string &base, const std::string &token) : base_(base), token_(token) {}
-  ~HttpServer() { stop(); }
-  // False when it did not listen (no python3, or no git http-backend).
-  bool start() {
-    const std::string port_file = base_ + "/http-port";
+ protected:
+  // Runs argv (argv[0] found on PATH) and waits until port() accepts a
+  // connection; read_port, when given, learns the port first (it returns
+  // 0 until it knows). False when the server exited or never listened.
+  bool run(const std::vector<std::string> &argv, int (*read_port)(const std::string &),
+           const std::string &port_source) {
     pid_ = fork();
     if (pid_ == 0) {
-      execlp("python3", "python3", WIKIDB_HTTP_BACKEND, base_.c_str(), port_file.c_str(),
-             token_.empty() ? (char *)nullptr : token_.c_str(), (char *)nullptr);
+      std::vector<char *> args;
+      for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
       _exit(127);
     }
-    // A bound against a server that never listens, far beyond the fraction
-    // of a second it takes.
+    // A bound against a server that never listens: it listens within a
+    // fraction of a second on a quiet machine; 30 s is far beyond that.
     for (int i = 0; i < 600; i++) {
-      if (testutil::exists(port_file)) {
-        port_ = atoi(testutil::read_file(port_file).c_str());
-        if (port_ > 0 && can_connect(port_)) return true;
-      }
+      if (read_port && port_ <= 0) port_ = read_port(port_source);
+      if (port_ > 0 && can_connect(port_)) return true;
       int status;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
@@ -144,13 +104,49 @@ class HttpServer {
     stop();
     return false;
   }
-  void stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
+  int port_ = 0;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// git daemon serving base (every repository, push enabled) on 127.0.0.1.
+class Daemon : public ServerProcess {
+ public:
+  explicit Daemon(const std::string &base) : base_(base) {}
+  // Starts on port (a free one when 0). False when it did not listen.
+  bool start(int port = 0) {
+    port_ = port ? port : free_port();
+    if (port_ <= 0) return false;
+    return run({"git", "daemon", "--reuseaddr", "--listen=127.0.0.1",
+                "--port=" + std::to_string(port_), "--base-path=" + base_, "--export-all",
+                "--enable=receive-pack", "--informative-errors", base_},
+               nullptr, "");
+  }
+  std::string url(const std::string &repo) const {
+    return "git://127.0.0.1:" + std::to_string(port_) + "/" + repo;
+  }
+
+ private:
+  std::string base_;
+};
+
+// git's smart HTTP: git http-backend behind the small web server of
+// http_backend.py, on 127.0.0.1, serving every repository under base; with
+// a token, only requests that carry it as a Bearer authorization.
+class HttpServer : public ServerProcess {
+ public:
+  HttpServer(const std::string &base, const std::string &token) : base_(base), token_(token) {}
+  // False when it did not listen (no python3, or no git http-backend).
+  bool start() {
+    std::vector<std::string> argv = {"python3", WIKIDB_HTTP_BACKEND, base_, base_ + "/http-port"};
+    if (!token_.empty()) argv.push_back(token_);
+    // The server writes the port the kernel chose into the file, whole.
+    return run(argv,
+               [](const std::string &file) {
+                 return testutil::exists(file) ? atoi(testutil::read_file(file).c_str()) : 0;
+               },
+               base_ + "/http-port");
   }
   std::string url(const std::string &repo) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + repo;
@@ -158,8 +154,6 @@ class HttpServer {
 
  private:
   std::string base_, token_;
-  int port_ = 0;
-  pid_t pid_ = -1;
 };
 
 }  // namespace synctest

@@ -55,6 +55,15 @@ class SyncTest : public ::testing::Test {
     ASSERT_EQ(wikidb_save_page(h, title, text, author, nullptr), 0) << wikidb_last_error();
   }
   std::string head(wikidb_handle *h) { return trim(git(root_of(h), "rev-parse HEAD")); }
+  // Two wikis that share Home, then each change its second line: a's change
+  // is pushed first, so b's next sync meets a conflict.
+  void conflicting_edits(wikidb_handle *a, wikidb_handle *b) {
+    save(a, "Home", "one\ntwo\n", "Alice");
+    sync(a);
+    sync(b);
+    save(a, "Home", "one\nALICE\n", "Alice");
+    save(b, "Home", "one\nBOB\n", "Bob");
+  }
   std::string central_tip() { return trim(git(central_, "rev-parse -q --verify refs/heads/main")); }
   // No merge or rebase state, nothing staged or changed in the work tree.
   void expect_clean(wikidb_handle *h) {
@@ -124,11 +133,7 @@ TEST_F(SyncTest, PathAndFileUrlsPushFastForwardAndMergeKeepingAuthors) {
 TEST_F(SyncTest, ConflictChangesNothingAndIsResolvedOnlyByTheHost) {
   wikidb_handle *a = wiki("a", central_);
   wikidb_handle *b = wiki("b", central_);
-  save(a, "Home", "one\ntwo\n", "Alice");
-  sync(a);
-  sync(b);
-  save(a, "Home", "one\nALICE\n", "Alice");
-  save(b, "Home", "one\nBOB\n", "Bob");
+  conflicting_edits(a, b);
   sync(a);
   const std::string before = head(b);
   json r = sync(b, 0, WIKIDB_CONFLICT);
@@ -183,11 +188,7 @@ TEST_F(SyncTest, ConflictChangesNothingAndIsResolvedOnlyByTheHost) {
 TEST_F(SyncTest, EveryEditOfBothSidesStaysInTheHistoriesAfterAMerge) {
   wikidb_handle *a = wiki("a", central_);
   wikidb_handle *b = wiki("b", central_);
-  save(a, "Home", "one\ntwo\n", "Alice");
-  sync(a);
-  sync(b);
-  save(a, "Home", "one\nALICE\n", "Alice");
-  save(b, "Home", "one\nBOB\n", "Bob");
+  conflicting_edits(a, b);
   save(b, "Side", "b only\n", "Bob");
   sync(a);
   sync(b, 0, WIKIDB_CONFLICT);
