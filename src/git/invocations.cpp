@@ -540,13 +540,6 @@ int git_push_refspec(const char *root, const char *url, const char *refspec,
   return run_git_call(root, &call, res);
 }
 
-int git_rev_parse_verify(const char *root, const char *rev, char **out) {
-  char spec[600];
-  snprintf(spec, sizeof spec, "%s^{commit}", rev);
-  const char *args[] = {"rev-parse", "-q", "--verify", "--end-of-options", spec, nullptr};
-  return call_keep_out(root, args, nullptr, 0, nullptr, out);
-}
-
 int git_update_ref_plain(const char *root, const char *ref, const char *hash) {
   const char *args[] = {"update-ref", "-m", "wikidb: sync", ref, hash, nullptr};
   return call_keep_out(root, args, nullptr, 0, nullptr, nullptr);

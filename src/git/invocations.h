@@ -181,8 +181,6 @@ int git_fetch_refspec(const char *root, const char *url, const char *refspec,
 // Pushes refspec to url (never forced); --porcelain lines in res->out.
 int git_push_refspec(const char *root, const char *url, const char *refspec,
                      const char *const *env, git_output *res);
-// The hash a revision names (a line), exit status 1 when none.
-int git_rev_parse_verify(const char *root, const char *rev, char **out);
 // Sets ref (a full name such as refs/wikidb/...) to hash, unconditionally.
 int git_update_ref_plain(const char *root, const char *ref, const char *hash);
 // Exit status 0 when ancestor is an ancestor of (or equal to) descendant, 1 when not.

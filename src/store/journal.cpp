@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "frame/error.h"
-#include "frame/clock.h"
 #include "frame/strbuf.h"
 #include "git/invocations.h"
 #include "store/fs.h"
@@ -34,21 +33,12 @@ int journal_begin(const wikidb_handle *h, char mode, const char *const *repo_pat
 
 // Removes the lock files git left behind: those of a dead writer's git, or
 // of a git of this write that died (killed, or out of disk) while it held
-// them. One that goes away within the grace belonged to a git still
-// finishing (a child of the dead writer, or someone else's): it is left to
-// its owner.
+// them.
 static void clear_dead_locks(const wikidb_handle *h) {
   char locks[REPO_LOCKS_MAX][REPO_LOCK_PATH_CAP];
   const size_t n = repo_git_locks(h->root, true, locks);
   int waited = 0;
-  const int grace = writer_dead_lock_grace_ms();
-  for (size_t i = 0; i < n; i++) {
-    for (int pause = 5; fs_exists(locks[i]) && waited < grace; pause = pause < 200 ? pause * 2 : 200) {
-      sleep_us(pause * 1000L);
-      waited += pause;
-    }
-    if (fs_exists(locks[i])) fs_remove_file(locks[i]);
-  }
+  for (size_t i = 0; i < n; i++) writer_remove_dead_lock(locks[i], &waited);
 }
 
 void journal_end(const wikidb_handle *h) {

@@ -19,6 +19,15 @@ void writer_set_wait_limits_ms(int writer_ms, int git_ms, int grace_ms) {
 
 int writer_dead_lock_grace_ms(void) { return s_grace_ms; }
 
+void writer_remove_dead_lock(const char *path, int *waited_ms) {
+  for (int pause = 5; fs_exists(path) && *waited_ms < s_grace_ms;
+       pause = pause < 200 ? pause * 2 : 200) {
+    sleep_us(pause * 1000L);
+    *waited_ms += pause;
+  }
+  if (fs_exists(path)) fs_remove_file(path);
+}
+
 static int take_lock(const wikidb_handle *h, wiki_lock *lock) {
   if (wiki_lock_acquire(h->root, s_writer_wait_ms, lock) != 0) {
     set_error("Wiki is busy: %s/.git/wikidb.lock is locked by another writer", h->root);

@@ -33,3 +33,10 @@ void writer_end(wiki_lock *lock);
 // keeps the current one.
 void writer_set_wait_limits_ms(int writer_ms, int git_ms, int grace_ms);
 int writer_dead_lock_grace_ms(void);
+
+// Removes a lock file that a dead writer's git left, found by a holder of
+// the writer lock. One that goes away within the grace belonged to a git
+// still finishing (a child of the dead writer, or someone else's) and is
+// left to its owner. *waited_ms counts the waiting already done: several
+// lock files share one grace.
+void writer_remove_dead_lock(const char *path, int *waited_ms);

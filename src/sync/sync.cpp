@@ -38,13 +38,13 @@ bool take_hash(const char *text, char out[HASH_HEX_CAP]) {
 
 // The commit rev names, "" when none. 0, or -1 with git's message.
 int resolve_commit(const char *root, const char *rev, char out[HASH_HEX_CAP]) {
-  char *text = nullptr;
+  git_output res;
   char saved[WIKIDB_ERROR_CAP];
   save_error(saved);
-  int rc = git_rev_parse_verify(root, rev, &text);
+  int rc = git_resolve_commit(root, rev, &res);
   out[0] = '\0';
-  if (rc == 0 && !take_hash(text, out)) rc = -1;
-  free(text);
+  if (rc == 0 && !take_hash(res.out, out)) rc = 2;  // a status 0 without a hash
+  git_output_release(&res);
   if (rc == 1) {
     restore_error(saved);
     return 0;
@@ -62,18 +62,12 @@ int ask(int rc, const char *saved) {
 // Sets one of the sync's private refs. Call under the writer lock: only its
 // holders write these refs, so a lock file of the ref found then was left by
 // a sync that died (killed while its update-ref ran), and would fail every
-// later sync. It is given the dead-lock grace, for a git of the dead sync
-// still finishing, then removed.
+// later sync.
 int set_private_ref(const wikidb_handle *h, const char *ref, const char *hash) {
   char lock_path[WIKIDB_ROOT_CAP + SYNC_NAME_CAP + 64];
   int n = snprintf(lock_path, sizeof lock_path, "%s/.git/%s.lock", h->root, ref);
-  if (n > 0 && (size_t)n < sizeof lock_path && fs_exists(lock_path)) {
-    const int grace = writer_dead_lock_grace_ms();
-    for (int waited = 0, pause = 5; fs_exists(lock_path) && waited < grace;
-         waited += pause, pause = pause < 200 ? pause * 2 : 200)
-      sleep_us(pause * 1000L);
-    if (fs_exists(lock_path)) fs_remove_file(lock_path);
-  }
+  int waited = 0;
+  if (n > 0 && (size_t)n < sizeof lock_path) writer_remove_dead_lock(lock_path, &waited);
   return git_update_ref_plain(h->root, ref, hash);
 }
 
