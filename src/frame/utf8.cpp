@@ -1,5 +1,7 @@
 #include "frame/utf8.h"
 
+#include "frame/strbuf.h"
+
 #include <string.h>
 
 // The length of the sequence a lead byte starts (1 for ASCII and for bytes
@@ -26,4 +28,21 @@ size_t utf8_copy_cut(char *out, size_t cap, const char *text, size_t n) {
   memcpy(out, text, n);
   out[n] = '\0';
   return n;
+}
+
+int utf8_append(strbuf *out, uint32_t cp) {
+  char b[4];
+  size_t n;
+  if (cp < 0x80) {
+    b[0] = (char)cp, n = 1;
+  } else if (cp < 0x800) {
+    b[0] = (char)(0xc0 | (cp >> 6)), b[1] = (char)(0x80 | (cp & 0x3f)), n = 2;
+  } else if (cp < 0x10000) {
+    b[0] = (char)(0xe0 | (cp >> 12)), b[1] = (char)(0x80 | ((cp >> 6) & 0x3f));
+    b[2] = (char)(0x80 | (cp & 0x3f)), n = 3;
+  } else {
+    b[0] = (char)(0xf0 | (cp >> 18)), b[1] = (char)(0x80 | ((cp >> 12) & 0x3f));
+    b[2] = (char)(0x80 | ((cp >> 6) & 0x3f)), b[3] = (char)(0x80 | (cp & 0x3f)), n = 4;
+  }
+  return strbuf_append(out, b, n);
 }

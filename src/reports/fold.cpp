@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "frame/utf8.h"
+
 size_t utf8_next(const char *s, size_t n, uint32_t *cp) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
   if (n == 0) {
@@ -96,23 +98,6 @@ size_t case_variants(uint32_t cp, uint32_t out[4]) {
   return 1;
 }
 
-static void put_utf8(strbuf *out, uint32_t cp) {
-  char b[4];
-  size_t n;
-  if (cp < 0x80) {
-    b[0] = (char)cp, n = 1;
-  } else if (cp < 0x800) {
-    b[0] = (char)(0xc0 | (cp >> 6)), b[1] = (char)(0x80 | (cp & 0x3f)), n = 2;
-  } else if (cp < 0x10000) {
-    b[0] = (char)(0xe0 | (cp >> 12)), b[1] = (char)(0x80 | ((cp >> 6) & 0x3f));
-    b[2] = (char)(0x80 | (cp & 0x3f)), n = 3;
-  } else {
-    b[0] = (char)(0xf0 | (cp >> 18)), b[1] = (char)(0x80 | ((cp >> 12) & 0x3f));
-    b[2] = (char)(0x80 | ((cp >> 6) & 0x3f)), b[3] = (char)(0x80 | (cp & 0x3f)), n = 4;
-  }
-  strbuf_append(out, b, n);
-}
-
 bool fold_text(const char *p, size_t n, strbuf *out) {
   out->len = 0;
   strbuf_append(out, "", 0);
@@ -127,7 +112,7 @@ bool fold_text(const char *p, size_t n, strbuf *out) {
       uint32_t low = v[0];
       for (size_t j = 1; j < k; j++)
         if (v[j] < low) low = v[j];
-      put_utf8(out, low);
+      utf8_append(out, low);
     }
     i += len;
   }
@@ -157,7 +142,7 @@ bool term_pattern(const char *term, strbuf *out) {
       strbuf_append(out, "(", 1);
       for (size_t j = 0; j < k; j++) {
         if (j) strbuf_append(out, "|", 1);
-        put_utf8(out, v[j]);
+        utf8_append(out, v[j]);
       }
       strbuf_append(out, ")", 1);
     } else if (len == 1 && strchr("\\^$.[]|()*+?{}", term[i])) {
