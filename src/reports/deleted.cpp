@@ -23,27 +23,11 @@ static bool present(const span *paths, size_t n, span path) {
   return false;
 }
 
-namespace {
-struct rename_ctx {
-  span old_name;
-  strbuf *to;
-  bool found;
-};
-}  // namespace
-
-static void match_rename(void *vctx, span old_title, span new_title) {
-  rename_ctx *ctx = static_cast<rename_ctx *>(vctx);
-  if (ctx->found || old_title.n != ctx->old_name.n || memcmp(old_title.p, ctx->old_name.p, old_title.n))
-    return;
-  ctx->to->len = 0;
-  ctx->found = strbuf_append(ctx->to, new_title.p, new_title.n) == 0;
-}
-
 void deleted_json(const log_records &recs, const span *now, size_t n_now, strbuf *out) {
   // The newest deletion of each path counts; a path is listed once.
   span *seen = nullptr;
   size_t n_seen = 0;
-  strbuf scratch = {}, a = {}, b = {}, to = {};
+  strbuf scratch = {}, to = {};
   strbuf_append_str(out, "[");
   bool first = true;
   for (size_t i = 0; i < recs.n; i++) {
@@ -82,9 +66,7 @@ void deleted_json(const log_records &recs, const span *now, size_t n_now, strbuf
       strbuf_append_json_bytes(out, r.date.p, r.date.n);
       strbuf_append_str(out, ",\"summary\":");
       strbuf_append_json_bytes(out, r.subject.p, r.subject.n);
-      rename_ctx ctx = {name, &to, false};
-      for_each_rename(r.body, match_rename, &ctx, &a, &b);
-      if (ctx.found) {
+      if (find_rename_from(r.body, name, &to)) {
         strbuf_append_str(out, ",\"renamed_to\":");
         strbuf_append_json_bytes(out, to.data, to.len);
       }
@@ -94,8 +76,6 @@ void deleted_json(const log_records &recs, const span *now, size_t n_now, strbuf
   strbuf_append_str(out, "]");
   free(seen);
   strbuf_release(&scratch);
-  strbuf_release(&a);
-  strbuf_release(&b);
   strbuf_release(&to);
 }
 

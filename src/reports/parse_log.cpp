@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "frame/error.h"
+#include "frame/utf8.h"
 #include "reports/json.h"
 
 bool next_z_field(const char **p, const char *end, span *field) {
@@ -117,23 +118,6 @@ static bool read_u16(const char *p, const char *end, uint32_t *v) {
   return true;
 }
 
-static bool put_utf8(strbuf *out, uint32_t cp) {
-  char b[4];
-  size_t n;
-  if (cp < 0x80) {
-    b[0] = (char)cp, n = 1;
-  } else if (cp < 0x800) {
-    b[0] = (char)(0xc0 | (cp >> 6)), b[1] = (char)(0x80 | (cp & 0x3f)), n = 2;
-  } else if (cp < 0x10000) {
-    b[0] = (char)(0xe0 | (cp >> 12)), b[1] = (char)(0x80 | ((cp >> 6) & 0x3f));
-    b[2] = (char)(0x80 | (cp & 0x3f)), n = 3;
-  } else {
-    b[0] = (char)(0xf0 | (cp >> 18)), b[1] = (char)(0x80 | ((cp >> 12) & 0x3f));
-    b[2] = (char)(0x80 | ((cp >> 6) & 0x3f)), b[3] = (char)(0x80 | (cp & 0x3f)), n = 4;
-  }
-  return strbuf_append(out, b, n) == 0;
-}
-
 bool json_string_decode(const char *p, size_t n, strbuf *out) {
   out->len = 0;
   if (strbuf_append(out, "", 0) != 0) return false;
@@ -170,7 +154,7 @@ bool json_string_decode(const char *p, size_t n, strbuf *out) {
       cp = 0x10000 + ((cp - 0xd800) << 10) + (lo - 0xdc00);
     }
     if (cp == 0) return false;  // a title never holds a 0 byte
-    if (!put_utf8(out, cp)) return false;
+    if (utf8_append(out, cp) != 0) return false;
   }
   return true;
 }
@@ -219,29 +203,39 @@ void for_each_rename(span body, void (*fn)(void *ctx, span old_title, span new_t
 }
 
 namespace {
+// The first rename line whose one side is want: its other side goes to out.
 struct find_ctx {
-  const char *want;
-  size_t want_len;
-  strbuf *old_title;
+  span want;
+  bool want_is_old;
+  strbuf *out;
   bool found;
 };
 }  // namespace
 
 static void find_one(void *vctx, span old_title, span new_title) {
   find_ctx *ctx = static_cast<find_ctx *>(vctx);
-  if (ctx->found || new_title.n != ctx->want_len || memcmp(new_title.p, ctx->want, ctx->want_len) != 0)
-    return;
-  ctx->old_title->len = 0;
-  if (strbuf_append(ctx->old_title, old_title.p, old_title.n) == 0) ctx->found = true;
+  const span mine = ctx->want_is_old ? old_title : new_title;
+  const span other = ctx->want_is_old ? new_title : old_title;
+  if (ctx->found || mine.n != ctx->want.n || memcmp(mine.p, ctx->want.p, mine.n) != 0) return;
+  ctx->out->len = 0;
+  ctx->found = strbuf_append(ctx->out, other.p, other.n) == 0;
 }
 
-bool find_rename_to(span body, const char *new_title, size_t new_len, strbuf *old_title) {
+static bool find_rename(span body, span want, bool want_is_old, strbuf *out) {
   strbuf a = {}, b = {};
-  find_ctx ctx = {new_title, new_len, old_title, false};
+  find_ctx ctx = {want, want_is_old, out, false};
   for_each_rename(body, find_one, &ctx, &a, &b);
   strbuf_release(&a);
   strbuf_release(&b);
   return ctx.found;
+}
+
+bool find_rename_to(span body, const char *new_title, size_t new_len, strbuf *old_title) {
+  return find_rename(body, {new_title, new_len}, false, old_title);
+}
+
+bool find_rename_from(span body, span old_title, strbuf *new_title) {
+  return find_rename(body, old_title, true, new_title);
 }
 
 void append_entry_head(strbuf *out, const log_record &r) {

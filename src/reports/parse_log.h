@@ -45,6 +45,8 @@ void log_records_release(log_records *r);
 // with both titles as JSON strings. Finds the line whose NEW is new_title
 // and decodes its OLD into old_title. False when there is none.
 bool find_rename_to(span body, const char *new_title, size_t new_len, strbuf *old_title);
+// The same from the other side: the NEW of the line whose OLD is old_title.
+bool find_rename_from(span body, span old_title, strbuf *new_title);
 
 // Calls fn for every well-formed rename line of the body, in order.
 void for_each_rename(span body, void (*fn)(void *ctx, span old_title, span new_title),
