@@ -69,6 +69,16 @@ int usage_error(const CommandSpec *cmd, const std::string &message);
 // Opens the wiki at p.root, or reports why not and returns null.
 wikidb_handle *open_wiki(const Parsed &p);
 
+// The wiki of a command, closed on every way out of it (h null when it
+// could not be opened; the reason is already reported).
+struct Wiki {
+  wikidb_handle *h;
+  explicit Wiki(const Parsed &p) : h(open_wiki(p)) {}
+  ~Wiki() { wikidb_close(h); }
+  Wiki(const Wiki &) = delete;
+  Wiki &operator=(const Wiki &) = delete;
+};
+
 // Writes bytes to stdout unchanged.
 void write_out(const char *data, size_t n);
 void write_out(const std::string &text);

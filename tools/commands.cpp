@@ -11,20 +11,9 @@
 
 namespace {
 
-// Closes the handle on every way out of a command.
-struct Wiki {
-  wikidb_handle *h;
-  explicit Wiki(const Parsed &p) : h(open_wiki(p)) {}
-  ~Wiki() { wikidb_close(h); }
-  Wiki(const Wiki &) = delete;
-  Wiki &operator=(const Wiki &) = delete;
-};
-
 const char *arg_or_null(const Parsed &p, size_t i) {
   return i < p.args.size() ? p.args[i].c_str() : nullptr;
 }
-
-std::string short_hash(const std::string &hash) { return hash.substr(0, 7); }
 
 bool read_rows(const char *json, std::vector<Row> *rows) {
   std::string error;
@@ -223,32 +212,22 @@ int cmd_sync(const Parsed &p) {
   if (rc == -1) return fail(wikidb_last_error());
   const char *json = wikidb_sync_report(w.h);
   if (has_flag(p, "json")) return print_json(json), rc == WIKIDB_CONFLICT ? EXIT_CONFLICT : EXIT_OK;
-  // The report's head: {"state":"S","ahead":N,"behind":M,"rewritten":B,"pages_changed":[...],
-  const std::string text = json;
-  auto number = [&](const char *key) {
-    size_t at = text.find(key);
-    return at == std::string::npos ? 0L : strtol(text.c_str() + at + strlen(key), nullptr, 10);
-  };
-  size_t s0 = text.find("\"state\":\"") + 9;
-  const std::string state = text.substr(s0, text.find('"', s0) - s0);
-  std::vector<Row> pages, conflicts;
+  JValue report;
   std::string error;
-  size_t pa = text.find("\"pages_changed\":"), co = text.find(",\"conflicts\":[");
-  if (pa == std::string::npos || co == std::string::npos ||
-      !parse_report(text.substr(pa + 16, co - pa - 16).c_str(), &pages, &error) ||
-      !parse_conflicts(json, &conflicts, &error))
+  if (!parse_json_value(json, &report, &error) || report.kind != JValue::OBJECT ||
+      report["state"].kind != JValue::STRING)
     return fail("cannot read the library's report (" + error + ")");
-  std::string line = state;
+  std::string line = report["state"].str;
   for (char &c : line)
     if (c == '_') c = ' ';
-  write_out(line + " (ahead " + std::to_string(number("\"ahead\":")) + ", behind " +
-            std::to_string(number("\"behind\":")) + ")\n");
-  if (text.find("\"rewritten\":true") != std::string::npos)
+  write_out(line + " (ahead " + report["ahead"].str + ", behind " + report["behind"].str + ")\n");
+  if (report["rewritten"].str == "true")
     write_out("note: the remote's branch was rewritten (force-pushed) since the last sync\n");
-  for (const Row &r : pages) write_out("changed: " + for_display(field(r, "")) + "\n");
-  for (const Row &r : conflicts)
-    write_out("conflict: " + for_display(field(r, "page")) + " (ours " +
-              short_hash(field(r, "ours")) + ", theirs " + short_hash(field(r, "theirs")) + ")\n");
+  for (const JValue &page : report["pages_changed"].items)
+    write_out("changed: " + for_display(page.str) + "\n");
+  for (const JValue &c : report["conflicts"].items)
+    write_out("conflict: " + for_display(c["page"].str) + " (ours " + short_hash(c["ours"].str) +
+              ", theirs " + short_hash(c["theirs"].str) + ")\n");
   return rc == WIKIDB_CONFLICT ? EXIT_CONFLICT : EXIT_OK;
 }
 

@@ -10,16 +10,6 @@
 
 namespace {
 
-struct Wiki {
-  wikidb_handle *h;
-  explicit Wiki(const Parsed &p) : h(open_wiki(p)) {}
-  ~Wiki() { wikidb_close(h); }
-  Wiki(const Wiki &) = delete;
-  Wiki &operator=(const Wiki &) = delete;
-};
-
-std::string short_hash(const std::string &hash) { return hash.substr(0, 7); }
-
 // -n N: 0 when not given (the library's default); -1 after a usage error.
 int read_limit(const Parsed &p) {
   const char *n = option_value(p, "limit");

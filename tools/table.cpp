@@ -60,3 +60,5 @@ void print_table(FILE *out, const std::vector<std::vector<std::string>> &rows,
     fwrite(line.data(), 1, line.size(), out);
   }
 }
+
+std::string short_hash(const std::string &hash) { return hash.substr(0, 7); }

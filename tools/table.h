@@ -11,6 +11,9 @@
 // double quotes with C escapes, so that one record stays on one line.
 std::string for_display(const std::string &text);
 
+// A commit hash as the tables show it: its first 7 digits.
+std::string short_hash(const std::string &hash);
+
 // The width of a text on a terminal, counting each UTF-8 sequence once.
 size_t display_width(const std::string &text);
 
