@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "frame/error.h"
 #include "git/invocations.h"
 
 // Bare names get an address under a reserved domain that can never deliver.
@@ -36,7 +37,7 @@ static bool has_real_name(const char *name, size_t n) {
   return false;
 }
 
-bool format_author(const char *author, char out[WIKIDB_AUTHOR_CAP]) {
+static bool build_author(const char *author, char out[WIKIDB_AUTHOR_CAP]) {
   if (!author || !*author) {
     snprintf(out, WIKIDB_AUTHOR_CAP, "%s <%s>", WIKIDB_DEFAULT_NAME, WIKIDB_DEFAULT_EMAIL);
     return true;
@@ -73,4 +74,10 @@ bool format_author(const char *author, char out[WIKIDB_AUTHOR_CAP]) {
   if (!has_real_name(author, n)) return false;
   snprintf(out, WIKIDB_AUTHOR_CAP, "%.*s <%.*s>", (int)n, author, (int)mail_len, lt + 1);
   return true;
+}
+
+bool format_author(const char *author, char out[WIKIDB_AUTHOR_CAP]) {
+  if (build_author(author, out)) return true;
+  set_error("Invalid author");
+  return false;
 }

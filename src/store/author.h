@@ -10,5 +10,6 @@ enum { WIKIDB_AUTHOR_CAP = 256 };
 // always receives a whole identity and never a pattern over earlier authors.
 // False, out undefined, for an author git could not record as given: a
 // control byte (0x00-0x1F, 0x7F), '<' and '>' not in that form, an empty
-// name or an address too long to fit.
+// name or an address too long to fit; the error slot then says "Invalid
+// author".
 bool format_author(const char *author, char out[WIKIDB_AUTHOR_CAP]);

@@ -69,10 +69,7 @@ extern "C" WIKIDB_API int wikidb_save_page(wikidb_handle *h, const char *title, 
     return -1;
   }
   char identity[WIKIDB_AUTHOR_CAP];
-  if (!format_author(author, identity)) {
-    set_error("Invalid author");
-    return -1;
-  }
+  if (!format_author(author, identity)) return -1;
   wiki_lock lock;
   if (writer_begin(h, &lock) != 0) return -1;
   const char *paths[] = {p.repo};
@@ -154,10 +151,7 @@ extern "C" WIKIDB_API int wikidb_delete_page(wikidb_handle *h, const char *title
     return -1;
   }
   char identity[WIKIDB_AUTHOR_CAP];
-  if (!format_author(author, identity)) {
-    set_error("Invalid author");
-    return -1;
-  }
+  if (!format_author(author, identity)) return -1;
   wiki_lock lock;
   if (writer_begin(h, &lock) != 0) return -1;
   // A case twin is another page; a directory of the page that is a link

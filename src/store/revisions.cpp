@@ -133,10 +133,7 @@ extern "C" WIKIDB_API int wikidb_rollback(wikidb_handle *h, const char *title, c
     return -1;
   }
   char identity[WIKIDB_AUTHOR_CAP];
-  if (!format_author(author, identity)) {
-    set_error("Invalid author");
-    return -1;
-  }
+  if (!format_author(author, identity)) return -1;
   wiki_lock lock;
   if (writer_begin(h, &lock) != 0) return -1;
   int rc = -1;

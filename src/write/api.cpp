@@ -45,10 +45,8 @@ static int run_ops(wikidb_handle *h, write_ops *ops, const char *author, const c
                    const char *committer, const char *committer_date, const char *message,
                    int flags) {
   char author_id[WIKIDB_AUTHOR_CAP], committer_id[WIKIDB_AUTHOR_CAP];
-  if (!format_author(author, author_id) || (committer && !format_author(committer, committer_id))) {
-    set_error("Invalid author");
+  if (!format_author(author, author_id) || (committer && !format_author(committer, committer_id)))
     return -1;
-  }
   const commit_who who = {author_id, author_date && *author_date ? author_date : nullptr,
                           committer ? committer_id : nullptr,
                           committer_date && *committer_date ? committer_date : nullptr};
